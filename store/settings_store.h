@@ -1,0 +1,66 @@
+#pragma once
+
+#include <exception>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace keyloft {
+
+using Text = std::u16string; // registry text is UTF-16; kept code unit for code unit
+
+// Where the Visual Basic runtime keeps GetSetting/SaveSetting data, below HKEY_CURRENT_USER.
+inline constexpr std::u16string_view kSettingsBasePath = u"Software\\VB and VBA Program Settings";
+
+struct Setting {
+    Text key;
+    Text value;
+    friend bool operator==(const Setting&, const Setting&) = default;
+};
+
+// A failure: number and description.
+class StoreError : public std::exception {
+public:
+    StoreError(long number, Text description);
+    long number() const noexcept;
+    const Text& description() const noexcept;
+    const char* what() const noexcept override; // UTF-8 of the description
+
+private:
+    long number_;
+    Text description_;
+    std::string what_;
+};
+
+class SettingsStore {
+public:
+    virtual ~SettingsStore() = default;
+    // Subkey names of keyPath, a "\"-separated path below HKEY_CURRENT_USER; empty when the key
+    // cannot be opened. Never throws.
+    virtual std::vector<Text> EnumRegSubKeys(std::u16string_view keyPath) const = 0;
+    // Empty when the section is missing or holds no setting. Never throws.
+    virtual std::vector<Setting> GetAllSettings(std::u16string_view application,
+                                                std::u16string_view section) const = 0;
+    // Empty string when the setting is missing. Never throws.
+    virtual Text GetSetting(std::u16string_view application, std::u16string_view section,
+                            std::u16string_view key) const = 0;
+    virtual void SaveSetting(std::u16string_view application, std::u16string_view section,
+                             std::u16string_view key, std::u16string_view value) = 0; // throws StoreError
+    virtual void DeleteSetting(std::u16string_view application) = 0; // throws StoreError
+    virtual void DeleteSetting(std::u16string_view application,
+                               std::u16string_view section) = 0; // throws StoreError
+    virtual void DeleteSetting(std::u16string_view application, std::u16string_view section,
+                               std::u16string_view key) = 0; // throws StoreError
+};
+
+std::unique_ptr<SettingsStore> openWinePrefixStore(const std::filesystem::path& prefix); // PREFIX/user.reg
+// Windows: the registry; elsewhere the Wine prefix of $WINEPREFIX, else ~/.wine.
+std::unique_ptr<SettingsStore> openDefaultStore();
+
+// Path of an application's key or of a section's key below HKEY_CURRENT_USER.
+Text applicationKeyPath(std::u16string_view application);
+Text sectionKeyPath(std::u16string_view application, std::u16string_view section);
+
+} // namespace keyloft

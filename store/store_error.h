@@ -1,0 +1,48 @@
+#pragma once
+
+#include "settings_store.h"
+
+#include <string_view>
+
+// The failures the stores report. Both backends draw on this one table, so a user sees the same
+// number and the same words whichever platform Keyloft runs on.
+namespace keyloft::errors {
+
+enum Number : long {
+    kNotFound = 5, // what the Visual Basic runtime raises for DeleteSetting of a missing item
+    kEmptyName = 1001,
+    kBackslashInName = 1002,
+    kNameTooLong = 1003,
+    kServerRunning = 1010,
+    kUnparsable = 1011,
+    kReadFailed = 1012,
+    kWriteFailed = 1013,
+    kLockFailed = 1014,
+    kRegistryFailed = 1020,
+};
+
+enum class NameKind { Application, Section, Key };
+
+// Longest key name and longest value name the registry accepts, in UTF-16 code units.
+inline constexpr std::size_t kMaxKeyNameLength = 255;
+inline constexpr std::size_t kMaxValueNameLength = 16383;
+
+StoreError notFound(NameKind kind, std::u16string_view name);
+StoreError emptyName(NameKind kind);
+StoreError backslashInName(NameKind kind);
+StoreError nameTooLong(NameKind kind);
+StoreError serverRunning(std::u16string_view prefix);
+StoreError unparsable(std::u16string_view file, long line, std::u16string_view reason);
+StoreError readFailed(std::u16string_view file, std::u16string_view reason);
+StoreError writeFailed(std::u16string_view file, std::u16string_view reason);
+StoreError lockFailed(std::u16string_view file, std::u16string_view reason);
+StoreError registryFailed(std::u16string_view operation, std::u16string_view keyPath, long code,
+                          std::u16string_view reason);
+
+// Refuses, before anything is written, names the registry would reject or misplace: empty names,
+// a "\" in an application or section name (it would land in a nested key), over-long names.
+void checkApplicationName(std::u16string_view application);
+void checkSectionName(std::u16string_view section);
+void checkKeyName(std::u16string_view key);
+
+} // namespace keyloft::errors

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace keyloft {
+
+// UTF-8 to UTF-16; invalid sequences are dropped, as Wine's registry reader drops them.
+std::u16string utf8ToUtf16(std::string_view utf8);
+// UTF-16 to UTF-8; a lone surrogate becomes U+FFFD.
+std::string utf16ToUtf8(std::u16string_view utf16);
+
+} // namespace keyloft
