@@ -12,7 +12,9 @@ namespace keyloft {
 
 #ifdef _WIN32
 
-std::unique_ptr<SettingsStore> openDefaultStore() { return openWindowsRegistryStore(); }
+std::unique_ptr<SettingsStore> openDefaultStore() {
+    return openWindowsRegistryStore();
+}
 
 #else
 
@@ -35,7 +37,9 @@ std::filesystem::path defaultWinePrefix() {
 
 } // namespace
 
-std::unique_ptr<SettingsStore> openDefaultStore() { return openWinePrefixStore(defaultWinePrefix()); }
+std::unique_ptr<SettingsStore> openDefaultStore() {
+    return openWinePrefixStore(defaultWinePrefix());
+}
 
 #endif
 

@@ -47,7 +47,8 @@ public:
     virtual Text GetSetting(std::u16string_view application, std::u16string_view section,
                             std::u16string_view key) const = 0;
     virtual void SaveSetting(std::u16string_view application, std::u16string_view section,
-                             std::u16string_view key, std::u16string_view value) = 0; // throws StoreError
+                             std::u16string_view key,
+                             std::u16string_view value) = 0;         // throws StoreError
     virtual void DeleteSetting(std::u16string_view application) = 0; // throws StoreError
     virtual void DeleteSetting(std::u16string_view application,
                                std::u16string_view section) = 0; // throws StoreError
@@ -55,7 +56,8 @@ public:
                                std::u16string_view key) = 0; // throws StoreError
 };
 
-std::unique_ptr<SettingsStore> openWinePrefixStore(const std::filesystem::path& prefix); // PREFIX/user.reg
+std::unique_ptr<SettingsStore>
+openWinePrefixStore(const std::filesystem::path& prefix); // PREFIX/user.reg
 // Windows: the registry; elsewhere the Wine prefix of $WINEPREFIX, else ~/.wine.
 std::unique_ptr<SettingsStore> openDefaultStore();
 

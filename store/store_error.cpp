@@ -9,9 +9,15 @@ namespace keyloft {
 StoreError::StoreError(long number, Text description)
     : number_(number), description_(std::move(description)), what_(utf16ToUtf8(description_)) {}
 
-long StoreError::number() const noexcept { return number_; }
-const Text& StoreError::description() const noexcept { return description_; }
-const char* StoreError::what() const noexcept { return what_.c_str(); }
+long StoreError::number() const noexcept {
+    return number_;
+}
+const Text& StoreError::description() const noexcept {
+    return description_;
+}
+const char* StoreError::what() const noexcept {
+    return what_.c_str();
+}
 
 Text applicationKeyPath(std::u16string_view application) {
     Text path(kSettingsBasePath);
@@ -74,7 +80,9 @@ StoreError notFound(NameKind kind, std::u16string_view name) {
                            u"が見つかりません。ほかのプログラムが削除した可能性があります。"};
 }
 
-StoreError emptyName(NameKind kind) { return {kEmptyName, Text(what(kind)) + u"が空です。"}; }
+StoreError emptyName(NameKind kind) {
+    return {kEmptyName, Text(what(kind)) + u"が空です。"};
+}
 
 StoreError backslashInName(NameKind kind) {
     return {kBackslashInName, Text(what(kind)) + u"に「\\」は使えません。"};
@@ -82,8 +90,8 @@ StoreError backslashInName(NameKind kind) {
 
 StoreError nameTooLong(NameKind kind) {
     const auto limit = kind == NameKind::Key ? kMaxValueNameLength : kMaxKeyNameLength;
-    return {kNameTooLong, Text(what(kind)) + u"が長すぎます（" +
-                              decimal(static_cast<long>(limit)) + u" 文字まで）。"};
+    return {kNameTooLong, Text(what(kind)) + u"が長すぎます（" + decimal(static_cast<long>(limit)) +
+                              u" 文字まで）。"};
 }
 
 StoreError serverRunning(std::u16string_view prefix) {
@@ -100,7 +108,8 @@ StoreError unparsable(std::u16string_view file, long line, std::u16string_view r
 }
 
 StoreError readFailed(std::u16string_view file, std::u16string_view reason) {
-    return {kReadFailed, u"レジストリファイル" + quoted(file) + u"を読み込めません: " + Text(reason)};
+    return {kReadFailed,
+            u"レジストリファイル" + quoted(file) + u"を読み込めません: " + Text(reason)};
 }
 
 StoreError writeFailed(std::u16string_view file, std::u16string_view reason) {
@@ -109,13 +118,14 @@ StoreError writeFailed(std::u16string_view file, std::u16string_view reason) {
 }
 
 StoreError lockFailed(std::u16string_view file, std::u16string_view reason) {
-    return {kLockFailed, u"レジストリファイル" + quoted(file) + u"をロックできません: " + Text(reason)};
+    return {kLockFailed,
+            u"レジストリファイル" + quoted(file) + u"をロックできません: " + Text(reason)};
 }
 
 StoreError registryFailed(std::u16string_view operation, std::u16string_view keyPath, long code,
                           std::u16string_view reason) {
-    Text d = u"レジストリの操作に失敗しました（" + Text(operation) + quoted(keyPath) + u"、エラー " +
-             decimal(code);
+    Text d = u"レジストリの操作に失敗しました（" + Text(operation) + quoted(keyPath) +
+             u"、エラー " + decimal(code);
     if (!reason.empty())
         d += u": " + Text(reason);
     d += u"）。";

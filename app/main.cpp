@@ -1,0 +1,21 @@
+#include "finder.h"
+#include "identity.h"
+#include "message_boxes.h"
+#include "program_info.h"
+#include "reg_set_module.h"
+#include "settings_store.h"
+
+#include <QApplication>
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(keyloft::programTitle());
+
+    keyloft::SystemIdentity identity;
+    keyloft::QtMessageBoxes boxes;
+    const auto store = keyloft::openDefaultStore();
+    const auto finder = keyloft::Main(identity, boxes, *store);
+    if (!finder)
+        return 1;
+    return QApplication::exec();
+}

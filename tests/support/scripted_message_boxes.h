@@ -1,0 +1,40 @@
+#pragma once
+
+#include "message_boxes.h"
+
+#include <QList>
+#include <QMessageBox>
+#include <QQueue>
+#include <QString>
+
+namespace keyloft::testing {
+
+// Records every box and answers from a script; a box nobody scripted fails the running test
+// at once and is answered as if cancelled, so a test can never hang on a dialog.
+class ScriptedMessageBoxes final : public MessageBoxes {
+public:
+    struct Box {
+        QString text;
+        QMessageBox::Icon icon;
+        QMessageBox::StandardButtons buttons;
+        QMessageBox::StandardButton defaultButton;
+    };
+
+    void script(QMessageBox::StandardButton answer) { answers_.enqueue(answer); }
+    const QList<Box>& shown() const { return shown_; }
+    bool allAnswered() const { return answers_.isEmpty(); }
+    void clear() {
+        shown_.clear();
+        answers_.clear();
+    }
+
+    QMessageBox::StandardButton show(QWidget* parent, const QString& text, QMessageBox::Icon icon,
+                                     QMessageBox::StandardButtons buttons,
+                                     QMessageBox::StandardButton defaultButton) override;
+
+private:
+    QList<Box> shown_;
+    QQueue<QMessageBox::StandardButton> answers_;
+};
+
+} // namespace keyloft::testing
