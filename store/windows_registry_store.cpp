@@ -111,7 +111,7 @@ void deleteTree(std::u16string_view path, NameKind kind, std::u16string_view nam
     if (isMissing(rc))
         throw errors::notFound(kind, name);
     if (rc != ERROR_SUCCESS)
-        throw failure(u"キーの削除", path, rc);
+        throw failure(u"RegDeleteTreeW", path, rc);
 }
 
 class WindowsRegistryStore final : public SettingsStore {
@@ -207,7 +207,7 @@ public:
             RegCreateKeyExW(HKEY_CURRENT_USER, wide(path).c_str(), 0, nullptr,
                             REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, key.out(), nullptr);
         if (rc != ERROR_SUCCESS)
-            throw failure(u"キーの作成", path, rc);
+            throw failure(u"RegCreateKeyExW", path, rc);
         const std::wstring data = wide(value);
         const auto size = (data.size() + 1) * sizeof(wchar_t); // with the final NUL
         rc = size > MAXDWORD ? ERROR_INVALID_PARAMETER
@@ -215,7 +215,7 @@ public:
                                               reinterpret_cast<const BYTE*>(data.c_str()),
                                               static_cast<DWORD>(size));
         if (rc != ERROR_SUCCESS)
-            throw failure(u"値の書き込み", path, rc);
+            throw failure(u"RegSetValueExW", path, rc);
     }
 
     void DeleteSetting(std::u16string_view application) override {
@@ -236,13 +236,16 @@ public:
         errors::checkKeyName(keyName);
         const Text path = sectionKeyPath(application, section);
         Key key;
+        const char16_t* call = u"RegOpenKeyExW";
         LONG rc = openKey(path, KEY_SET_VALUE, key);
-        if (rc == ERROR_SUCCESS)
+        if (rc == ERROR_SUCCESS) {
+            call = u"RegDeleteValueW";
             rc = RegDeleteValueW(key.get(), wide(keyName).c_str());
+        }
         if (isMissing(rc))
             throw errors::notFound(NameKind::Key, keyName);
         if (rc != ERROR_SUCCESS)
-            throw failure(u"値の削除", path, rc);
+            throw failure(call, path, rc);
     }
 
 private:
