@@ -94,6 +94,10 @@ StoreError nameTooLong(NameKind kind) {
                               u" 文字まで）。"};
 }
 
+StoreError nulInName(NameKind kind) {
+    return {kNulInName, Text(what(kind)) + u"に NUL 文字は使えません。"};
+}
+
 StoreError serverRunning(std::u16string_view prefix) {
     return {kServerRunning,
             u"Wine のプレフィックス" + quoted(prefix) +
@@ -141,6 +145,8 @@ void checkKeyComponent(std::u16string_view name, NameKind kind) {
         throw backslashInName(kind);
     if (name.size() > kMaxKeyNameLength)
         throw nameTooLong(kind);
+    if (name.find(u'\0') != std::u16string_view::npos)
+        throw nulInName(kind);
 }
 
 } // namespace
@@ -158,6 +164,8 @@ void checkKeyName(std::u16string_view key) {
         throw emptyName(NameKind::Key);
     if (key.size() > kMaxValueNameLength)
         throw nameTooLong(NameKind::Key);
+    if (key.find(u'\0') != std::u16string_view::npos)
+        throw nulInName(NameKind::Key);
 }
 
 } // namespace errors

@@ -13,6 +13,7 @@ enum Number : long {
     kEmptyName = 1001,
     kBackslashInName = 1002,
     kNameTooLong = 1003,
+    kNulInName = 1004,
     kServerRunning = 1010,
     kUnparsable = 1011,
     kReadFailed = 1012,
@@ -31,6 +32,7 @@ StoreError notFound(NameKind kind, std::u16string_view name);
 StoreError emptyName(NameKind kind);
 StoreError backslashInName(NameKind kind);
 StoreError nameTooLong(NameKind kind);
+StoreError nulInName(NameKind kind);
 StoreError serverRunning(std::u16string_view prefix);
 StoreError unparsable(std::u16string_view file, long line, std::u16string_view reason);
 StoreError readFailed(std::u16string_view file, std::u16string_view reason);
@@ -40,7 +42,8 @@ StoreError registryFailed(std::u16string_view operation, std::u16string_view key
                           std::u16string_view reason);
 
 // Refuses, before anything is written, names the registry would reject or misplace: empty names,
-// a "\" in an application or section name (it would land in a nested key), over-long names.
+// a "\" in an application or section name (it would land in a nested key), over-long names, and a
+// NUL character, which the registry's name-taking calls would cut the name at.
 void checkApplicationName(std::u16string_view application);
 void checkSectionName(std::u16string_view section);
 void checkKeyName(std::u16string_view key);
