@@ -1,0 +1,167 @@
+#include "list_view.h"
+
+#include "control_error.h"
+#include "image_list.h"
+
+#include <QHeaderView>
+#include <QTimer>
+
+namespace keyloft {
+
+using namespace Qt::StringLiterals;
+
+void ListItem::checkColumn(int index) const {
+    const QTreeWidget* view = treeWidget();
+    if (index < 1 || !view || index >= view->columnCount())
+        throw ControlError(ControlError::Kind::NoSuchElement, u"no sub-item %1"_s.arg(index));
+}
+
+QString ListItem::SubItems(int index) const {
+    checkColumn(index);
+    return text(index);
+}
+
+void ListItem::SetSubItems(int index, const QString& text) {
+    checkColumn(index);
+    setText(index, text);
+}
+
+void ListItem::SetSelected(bool selected) {
+    if (selected != isSelected()) // deselecting thousands of unselected rows must stay cheap
+        setSelected(selected);
+}
+
+bool ListItem::operator<(const QTreeWidgetItem& other) const {
+    const int column = treeWidget() ? treeWidget()->sortColumn() : 0;
+    const QString mine = text(column);
+    const QString theirs = other.text(column);
+    if (const int c = mine.compare(theirs, Qt::CaseInsensitive); c != 0)
+        return c < 0;
+    return mine < theirs;
+}
+
+int ListItemCollection::Count() const {
+    return view_.topLevelItemCount();
+}
+
+ListItem* ListItemCollection::Item(int index) const {
+    if (index < 1 || index > Count())
+        throw ControlError(ControlError::Kind::NoSuchElement, u"no row %1"_s.arg(index));
+    return static_cast<ListItem*>(view_.topLevelItem(index - 1));
+}
+
+ListItem* ListItemCollection::Add(const QString& key, const QString& text, int icon,
+                                  int smallIcon) {
+    if (!key.isEmpty() && byKey_.contains(key))
+        throw ControlError(ControlError::Kind::DuplicateKey, u"row key not unique: "_s + key);
+    imageOf(view_.imageList(), icon); // checked, though the report view never shows it
+    const QIcon shown = imageOf(view_.imageList(), smallIcon);
+    auto* item = new ListItem(key, text);
+    item->setIcon(0, shown);
+    view_.addTopLevelItem(item);
+    if (!key.isEmpty())
+        byKey_.insert(key, item);
+    if (view_.sorted_)
+        view_.sortSoon();
+    return item;
+}
+
+void ListItemCollection::Clear() {
+    byKey_.clear();
+    view_.clear();
+}
+
+int ColumnHeaderCollection::Count() const {
+    return view_.columnCount();
+}
+
+void ColumnHeaderCollection::Add(int index, const QString& text, int width) {
+    if (index < 1 || index > Count() + 1)
+        throw ControlError(ControlError::Kind::NoSuchElement,
+                           u"no column position %1"_s.arg(index));
+    QStringList labels;
+    QList<int> widths;
+    for (int column = 0; column < Count(); ++column) {
+        labels.append(view_.headerItem()->text(column));
+        widths.append(view_.columnWidth(column));
+    }
+    labels.insert(index - 1, text);
+    widths.insert(index - 1, width);
+    view_.setColumnCount(static_cast<int>(labels.size()));
+    view_.setHeaderLabels(labels);
+    for (int column = 0; column < Count(); ++column) {
+        if (widths[column] >= 0)
+            view_.setColumnWidth(column, widths[column]);
+    }
+}
+
+void ColumnHeaderCollection::Clear() {
+    view_.setColumnCount(0);
+}
+
+ListView::ListView(QWidget* parent) : QTreeWidget(parent), items_(*this), columns_(*this) {
+    setRootIsDecorated(false);
+    setItemsExpandable(false);
+    setUniformRowHeights(true);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    header()->setSectionsMovable(false);
+    header()->setStretchLastSection(false); // columns keep the widths they are given
+}
+
+ListItem* ListView::HitTest(QPoint point) const {
+    return static_cast<ListItem*>(itemAt(point));
+}
+
+void ListView::SetSortOrder(Qt::SortOrder order) {
+    sortOrder_ = order;
+    if (sorted_)
+        sortNow();
+}
+
+void ListView::SetSortKey(int column) {
+    sortKey_ = column;
+    if (sorted_)
+        sortNow();
+}
+
+void ListView::SetSorted(bool sorted) {
+    sorted_ = sorted;
+    if (sorted_)
+        sortNow();
+}
+
+void ListView::sortNow() {
+    sortPending_ = false;
+    sortItems(sortKey_, sortOrder_);
+}
+
+void ListView::sortSoon() {
+    if (sortPending_)
+        return;
+    sortPending_ = true;
+    QTimer::singleShot(0, this, [this] {
+        if (sorted_ && sortPending_)
+            sortNow();
+    });
+}
+
+QColor ListView::BackColor() const {
+    return palette().color(QPalette::Base);
+}
+
+void ListView::SetBackColor(const QColor& color) {
+    QPalette p = palette();
+    p.setColor(QPalette::Base, color); // in every colour group, so also while disabled
+    setPalette(p);
+}
+
+bool ListView::MultiSelect() const {
+    return selectionMode() == QAbstractItemView::ExtendedSelection;
+}
+
+void ListView::SetMultiSelect(bool multiSelect) {
+    setSelectionMode(multiSelect ? QAbstractItemView::ExtendedSelection
+                                 : QAbstractItemView::SingleSelection);
+}
+
+} // namespace keyloft
