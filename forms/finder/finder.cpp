@@ -1,21 +1,291 @@
 #include "finder.h"
 
+#include "list_tools.h"
+#include "list_view.h"
 #include "message_boxes.h"
+#include "node_level.h"
 #include "program_info.h"
 #include "settings_store.h"
+#include "tree_tools.h"
+#include "tree_view.h"
 
-#include <QWidget>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMenuBar>
+#include <QScreen>
+#include <QStatusBar>
+
+#include <string_view>
 
 namespace keyloft {
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Indexes into ImageList1.
+constexpr int kImageComputer = 1;
+constexpr int kImageClosedFolder = 2;
+constexpr int kImageOpenFolder = 3;
+constexpr int kImagePage = 4;
+
+constexpr int kLevelRoot = 1;
+constexpr int kLevelApplication = 2;
+constexpr int kLevelSection = 3;
+
+QString fromStore(const Text& text) {
+    return QString::fromStdU16String(text);
+}
+
+std::u16string_view toStore(const QString& text) {
+    return {QStringView(text).utf16(), static_cast<std::size_t>(text.size())};
+}
+
+// A node's key is its parent's key, "\" and its own name. No registry key name holds a "\", so
+// no application or section can take the key of another node, nor the root's, and NodeLevel
+// always finds the root where it is.
+QString childKey(const TreeNode& parent, const QString& name) {
+    return parent.Key() + u'\\' + name;
+}
+
+QColor buttonFace() {
+    return QGuiApplication::palette().color(QPalette::Active, QPalette::Button);
+}
+
+} // namespace
 
 Finder::Finder(SettingsStore& store, MessageBoxes& boxes, const QString& computerName,
                const QString& userName, QWidget* parent)
     : QMainWindow(parent), store_(store), boxes_(boxes),
       rootText_(computerName + u'(' + userName + u')') {
     setWindowTitle(programTitle());
-    setWindowIcon(QIcon(QStringLiteral(":/images/computer.svg")));
-    setCentralWidget(new QWidget(this));
-    resize(twips(8280), twips(5400));
+    setWindowIcon(QIcon(u":/images/computer.svg"_s));
+    ImageList1.Add(QIcon(u":/images/computer.svg"_s));
+    ImageList1.Add(QIcon(u":/images/folder_closed.svg"_s));
+    ImageList1.Add(QIcon(u":/images/folder_open.svg"_s));
+    ImageList1.Add(QIcon(u":/images/page.svg"_s));
+    createControls();
+    createMenus();
+
+    const int menuHeight = menuBar()->isNativeMenuBar() ? 0 : menuBar()->sizeHint().height();
+    resize(twips(8280), twips(5400) + menuHeight);
+    if (const QScreen* screen = this->screen())
+        move(screen->availableGeometry().center() - rect().center());
+
+    Form_Load();
+}
+
+Finder::~Finder() = default;
+
+void Finder::createControls() {
+    // The controls stand where they were designed; only Form_Resize moves them.
+    client_ = new QWidget(this);
+    setCentralWidget(client_);
+    client_->installEventFilter(this);
+
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setObjectName(u"StatusBar1"_s);
+    StatusBar1->setFixedHeight(twips(255));
+    statusText_ = new QLabel(StatusBar1);
+    statusText_->setTextFormat(Qt::PlainText);
+    statusText_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    StatusBar1->addWidget(statusText_, 1);
+    setStatusBar(StatusBar1);
+
+    const QSize imageSize(16, 16);
+    tview_01 = new TreeView(client_);
+    tview_01->setObjectName(u"tview_01"_s);
+    tview_01->setGeometry(twips(0), twips(0), twips(3375), twips(5115));
+    tview_01->setIconSize(imageSize);
+    tview_01->SetImageList(&ImageList1);
+
+    lview_01 = new ListView(client_);
+    lview_01->setObjectName(u"lview_01"_s);
+    lview_01->setGeometry(twips(3420), twips(0), twips(4860), twips(5115));
+    lview_01->setIconSize(imageSize);
+    lview_01->SetImageList(&ImageList1);
+    lview_01->setHeaderLabels({u"キー名称"_s, u"設定値"_s});
+    lview_01->setColumnWidth(0, twips(2200));
+    lview_01->setColumnWidth(1, twips(2400));
+    lview_01->SetMultiSelect(true);
+
+    setTabOrder(tview_01, lview_01);
+    tview_01->setFocus();
+}
+
+void Finder::createMenus() {
+    // Window-wide shortcuts: they act wherever the focus is within the window.
+    const auto menu = [this](const QString& name, const QString& caption) {
+        QMenu* m = menuBar()->addMenu(caption);
+        m->setObjectName(name);
+        return m;
+    };
+    const auto item = [](QMenu* in, const QString& name, const QString& caption,
+                         const QKeySequence& shortcut) {
+        QAction* a = in->addAction(caption);
+        a->setObjectName(name);
+        a->setShortcut(shortcut);
+        return a;
+    };
+    MenuFile = menu(u"MenuFile"_s, u"ﾌｧｲﾙ(&F)"_s);
+    MenuClose = item(MenuFile, u"MenuClose"_s, u"閉じる(&W)"_s, QKeySequence(Qt::CTRL | Qt::Key_W));
+    MenuEdit = menu(u"MenuEdit"_s, u"編集(&E)"_s);
+    MenuNew = item(MenuEdit, u"MenuNew"_s, u"新規(&N)"_s, QKeySequence(Qt::CTRL | Qt::Key_N));
+    MenuDel = item(MenuEdit, u"MenuDel"_s, u"削除(&D)"_s, QKeySequence(Qt::Key_Delete));
+    MenuView = menu(u"MenuView"_s, u"表示(&V)"_s);
+    MenuReload = item(MenuView, u"MenuReload"_s, u"再読込(&R)"_s, QKeySequence(Qt::Key_F5));
+    MenuHelp = menu(u"MenuHelp"_s, u"ﾍﾙﾌﾟ(&H)"_s);
+    MenuAbout = item(MenuHelp, u"MenuAbout"_s, u"ﾊﾞｰｼﾞｮﾝ情報(&A)"_s, QKeySequence());
+
+    connect(MenuClose, &QAction::triggered, this, &Finder::MenuClose_Click);
+    connect(MenuReload, &QAction::triggered, this, &Finder::MenuReload_Click);
+}
+
+void Finder::Form_Load() {
+    treeTool = std::make_unique<TreeTOOLs>();
+    treeTool->init(*tview_01, rootText_, std::nullopt, kImageComputer);
+    listTool = std::make_unique<ListTOOLs>();
+    listTool->init(*lview_01);
+    ResetView();
+    connect(tview_01, &TreeView::NodeClick, this, [this](TreeNode* node) {
+        if (node)
+            tview_01_NodeClick(*node);
+    });
+}
+
+bool Finder::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == client_ && event->type() == QEvent::Resize)
+        Form_Resize();
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void Finder::Form_Resize() {
+    // The client area is what lies below the menu bar, the status bar included.
+    const int clientWidth = client_->width();
+    const int clientHeight = client_->height() + StatusBar1->height();
+    if (const int height = clientHeight - StatusBar1->height(); height >= 0)
+        tview_01->resize(tview_01->width(), height);
+    if (const int height = clientHeight - StatusBar1->height(); height >= 0)
+        lview_01->resize(lview_01->width(), height);
+    if (const int width = clientWidth - lview_01->x(); width >= 0)
+        lview_01->resize(width, lview_01->height());
+}
+
+void Finder::closeEvent(QCloseEvent* event) {
+    const QString program = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
+    const auto answer =
+        boxes_.show(this, program + u"を終了します。よろしいですか？"_s, QMessageBox::Question,
+                    QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok);
+    if (answer == QMessageBox::Ok)
+        event->accept();
+    else
+        event->ignore();
+}
+
+void Finder::ResetView() {
+    listTool->initItem();
+    treeTool->Init_Node(*treeTool->Root_Node());
+    LoadApplications();
+    TreeNode* root = treeTool->Root_Node();
+    root->SetExpanded(true);
+    root->SetSelected(true); // raises no NodeClick: the state of the root follows here
+    lview_01->SetBackColor(buttonFace());
+    lview_01->setEnabled(false);
+    MenuDel->setEnabled(false);
+    setStatusText(treeTool->nowNode->Text());
+}
+
+void Finder::LoadApplications() {
+    const auto names = store_.EnumRegSubKeys(kSettingsBasePath);
+    treeTool->SetNowNode(treeTool->Root_Node());
+    for (const Text& name : names) {
+        const QString application = fromStore(name);
+        treeTool->AddNodeChild(application, childKey(*treeTool->nowNode, application),
+                               kImageClosedFolder);
+    }
+}
+
+void Finder::LoadSections(const QString& application) {
+    const auto names = store_.EnumRegSubKeys(applicationKeyPath(toStore(application)));
+    for (const Text& name : names) {
+        const QString section = fromStore(name);
+        treeTool->AddNodeChild(section, childKey(*treeTool->nowNode, section), kImageClosedFolder);
+    }
+}
+
+void Finder::tview_01_NodeClick(TreeNode& Node) {
+    treeTool->SetNowNode(&Node);
+
+    // Images and status bar follow the tree's own selection; the list follows Node.
+    TreeNodeCollection& nodes = tview_01->Nodes();
+    TreeNode* root = treeTool->Root_Node();
+    for (int i = 1; i <= nodes.Count(); ++i) {
+        TreeNode* node = nodes.Item(i);
+        if (node == root)
+            continue;
+        if (node->Selected()) {
+            node->SetImage(kImageOpenFolder);
+            setStatusText(node->FullPath());
+        } else {
+            node->SetImage(kImageClosedFolder);
+        }
+    }
+    if (root->Selected())
+        setStatusText(root->FullPath());
+
+    switch (NodeLevel(Node)) {
+    case kLevelRoot:
+        listTool->initItem();
+        lview_01->SetBackColor(buttonFace());
+        lview_01->setEnabled(false);
+        MenuDel->setEnabled(false);
+        break;
+    case kLevelApplication:
+        listTool->initItem();
+        treeTool->Init_Node(Node);
+        LoadSections(Node.Text());
+        lview_01->SetBackColor(buttonFace());
+        lview_01->setEnabled(false);
+        MenuDel->setEnabled(true);
+        break;
+    case kLevelSection:
+        listTool->initItem();
+        LoadSettingsList(Node);
+        lview_01->SetBackColor(QColor(0xFF, 0xFF, 0xFF)); // white itself, not the system colour
+        lview_01->setEnabled(true);
+        MenuDel->setEnabled(true);
+        break;
+    default:
+        break;
+    }
+}
+
+void Finder::LoadSettingsList(TreeNode& section) {
+    const auto settings =
+        store_.GetAllSettings(toStore(section.Parent()->Text()), toStore(section.Text()));
+    for (const Setting& setting : settings) {
+        const QString key = fromStore(setting.key);
+        listTool->AddListItem(key, u'L' + key, kImagePage, QStringList{fromStore(setting.value)});
+    }
+    ListItemCollection& rows = lview_01->ListItems();
+    for (int i = 1; i <= rows.Count(); ++i)
+        rows.Item(i)->SetSelected(false);
+    itemClicked = false;
+}
+
+void Finder::setStatusText(const QString& text) {
+    statusText_->setText(text);
+}
+
+void Finder::MenuClose_Click() {
+    close();
+}
+
+void Finder::MenuReload_Click() {
+    ResetView();
 }
 
 } // namespace keyloft

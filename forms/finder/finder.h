@@ -1,25 +1,83 @@
 #pragma once
 
+#include "image_list.h"
+
 #include <QMainWindow>
 #include <QString>
 
+#include <memory>
+
+class QAction;
+class QLabel;
+class QMenu;
+class QStatusBar;
+
 namespace keyloft {
 
-class SettingsStore;
+class ListTOOLs;
+class ListView;
 class MessageBoxes;
+class SettingsStore;
+class TreeNode;
+class TreeTOOLs;
+class TreeView;
 
-// The main window: the settings area as a tree beside the selected section's settings.
+// The main window: the settings area as a tree of applications and sections beside the
+// selected section's settings.
 class Finder : public QMainWindow {
     Q_OBJECT
 
 public:
     Finder(SettingsStore& store, MessageBoxes& boxes, const QString& computerName,
            const QString& userName, QWidget* parent = nullptr);
+    ~Finder() override;
+
+    // Puts the window into the state for Node: root, application (its sections listed afresh)
+    // or section (its settings listed afresh). Also how other windows refresh this one.
+    void tview_01_NodeClick(TreeNode& Node);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void createControls();
+    void createMenus();
+    void Form_Load();
+    void Form_Resize();
+    void ResetView();
+    void LoadApplications();
+    void LoadSections(const QString& application);
+    void LoadSettingsList(TreeNode& section);
+    void setStatusText(const QString& text);
+
+    void MenuClose_Click();
+    void MenuReload_Click();
+
     SettingsStore& store_;
     MessageBoxes& boxes_;
     QString rootText_;
+
+    ImageList ImageList1;
+    QWidget* client_ = nullptr; // between menu bar and status bar
+    QStatusBar* StatusBar1 = nullptr;
+    QLabel* statusText_ = nullptr;
+    TreeView* tview_01 = nullptr;
+    ListView* lview_01 = nullptr;
+
+    QMenu* MenuFile = nullptr;
+    QAction* MenuClose = nullptr;
+    QMenu* MenuEdit = nullptr;
+    QAction* MenuNew = nullptr;
+    QAction* MenuDel = nullptr;
+    QMenu* MenuView = nullptr;
+    QAction* MenuReload = nullptr;
+    QMenu* MenuHelp = nullptr;
+    QAction* MenuAbout = nullptr;
+
+    std::unique_ptr<TreeTOOLs> treeTool;
+    std::unique_ptr<ListTOOLs> listTool;
+    bool itemClicked = false;
 };
 
 } // namespace keyloft
