@@ -4,12 +4,14 @@
 #include "program_info.h"
 #include "reg_set_module.h"
 #include "settings_store.h"
+#include "translation.h"
 
 #include <QApplication>
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(keyloft::programTitle());
+    keyloft::installJapaneseQtTranslation(app);
 
     keyloft::SystemIdentity identity;
     keyloft::QtMessageBoxes boxes;

@@ -1,0 +1,25 @@
+#include "translation.h"
+
+#include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+
+namespace keyloft {
+
+using namespace Qt::StringLiterals;
+
+bool installJapaneseQtTranslation(QApplication& app) {
+    const QStringList folders = {QCoreApplication::applicationDirPath() + u"/translations"_s,
+                                 QLibraryInfo::path(QLibraryInfo::TranslationsPath)};
+    for (const QString& folder : folders) {
+        auto* translator = new QTranslator(&app);
+        if (translator->load(u"qtbase_ja"_s, folder) &&
+            QCoreApplication::installTranslator(translator))
+            return true;
+        delete translator;
+    }
+    return false;
+}
+
+} // namespace keyloft
