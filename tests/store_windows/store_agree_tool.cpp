@@ -1,0 +1,34 @@
+// The registry's half of the agreement test (tests/store_agree), run under Wine:
+//   store_agree_tool write   writes the agreed data set through the registry backend
+//   store_agree_tool dump    prints the whole settings area as the registry backend lists it
+
+#include "agreement_data.h"
+#include "windows_registry_store.h"
+
+#include <cstdio>
+#include <fcntl.h>
+#include <io.h>
+#include <string_view>
+
+int main(int argc, char** argv) {
+    const std::string_view mode = argc == 2 ? argv[1] : "";
+    if (mode != "write" && mode != "dump") {
+        std::fputs("usage: store_agree_tool write|dump\n", stderr);
+        return 2;
+    }
+    try {
+        const auto store = keyloft::openWindowsRegistryStore();
+        if (mode == "write") {
+            keyloft::agreement::write(*store);
+        } else {
+            // Byte for byte: no CR inserted before each LF.
+            _setmode(_fileno(stdout), _O_BINARY);
+            const std::string text = keyloft::agreement::dump(keyloft::agreement::read(*store));
+            std::fwrite(text.data(), 1, text.size(), stdout);
+        }
+    } catch (const keyloft::StoreError& e) {
+        std::fprintf(stderr, "error %ld: %s\n", e.number(), e.what());
+        return 1;
+    }
+    return 0;
+}
