@@ -201,9 +201,9 @@ public:
             const wine::Key* key = reg ? reg->find(settingsPath(application, section)) : nullptr;
             if (!key)
                 return {};
-            for (const wine::Value* v : RegFile::values(*key))
-                if (auto text = v->setting(); text && !v->name.empty())
-                    out.push_back({v->name, std::move(*text)});
+            for (const auto& [name, value] : RegFile::values(*key))
+                if (auto text = value->setting(); text && !name->empty())
+                    out.push_back({*name, std::move(*text)});
         } catch (...) {
             out.clear();
         }

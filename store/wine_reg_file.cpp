@@ -671,7 +671,7 @@ std::vector<Text> RegFile::subkeyNames(const Key& key) {
     return names;
 }
 
-std::vector<const Value*> RegFile::values(const Key& key) {
+std::vector<RegFile::Merged> RegFile::values(const Key& key) {
     std::vector<const Value*> all;
     for (const Block* b : key.blocks)
         for (const Value& v : b->values)
@@ -680,13 +680,13 @@ std::vector<const Value*> RegFile::values(const Key& key) {
     if (!std::is_sorted(all.begin(), all.end(), less))
         std::stable_sort(all.begin(), all.end(), less);
     // Duplicates merge as wineserver merges them: the first spelling, the last data.
-    std::vector<const Value*> out;
+    std::vector<Merged> out;
     out.reserve(all.size());
     for (std::size_t i = 0; i < all.size();) {
         std::size_t j = i;
         while (j + 1 < all.size() && all[j + 1]->folded == all[i]->folded)
             ++j;
-        out.push_back(all[j]);
+        out.push_back({&all[i]->name, all[j]});
         i = j + 1;
     }
     return out;

@@ -94,14 +94,19 @@ public:
     RegFile& operator=(RegFile&&) noexcept = default;
 
     std::string text() const;
+    const std::vector<std::unique_ptr<Block>>& blocks() const { return blocks_; }
 
     // Case-insensitive lookup; nullptr when the key does not exist (not even implied).
     const Key* find(const std::vector<Text>& path) const;
     // Subkey names (first spelling) in Wine's order.
     static std::vector<Text> subkeyNames(const Key& key);
-    // The key's values after Wine's merge of duplicates (first spelling, last data wins), in
+    // The key's values after Wine's merge of duplicates (the first spelling, the last data), in
     // Wine's order.
-    static std::vector<const Value*> values(const Key& key);
+    struct Merged {
+        const Text* name;
+        const Value* value;
+    };
+    static std::vector<Merged> values(const Key& key);
     static const Value* findValue(const Key& key, std::u16string_view name);
 
     // Edits; `now` is the FILETIME stamped on every block they change.

@@ -1,11 +1,20 @@
 #pragma once
 
 #include "settings_store.h"
+#include "text_codec.h"
 
 #include <cstdint>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
+
+namespace keyloft {
+// Readable failure messages for lists of settings.
+inline void PrintTo(const Setting& s, std::ostream* os) {
+    *os << '"' << utf16ToUtf8(s.key) << "\"=\"" << utf16ToUtf8(s.value) << '"';
+}
+} // namespace keyloft
 
 namespace keyloft::testing {
 
