@@ -200,40 +200,16 @@ std::size_t parseString(std::string_view s, std::size_t p, char endChar, Text& o
         if (++p >= s.size())
             return std::string_view::npos;
         const char e = s[p];
-        switch (e) {
-        case 'a':
-            out += u'\a';
+        // The letter escapes: \a \b \e \f \n \r \t \v.
+        static constexpr std::string_view kLetters = "abefnrtv";
+        static constexpr char16_t kControls[] = {u'\a', u'\b', u'\x1b', u'\f',
+                                                 u'\n', u'\r', u'\t',   u'\v'};
+        if (const auto letter = kLetters.find(e); letter != std::string_view::npos) {
+            out += kControls[letter];
             ++p;
             continue;
-        case 'b':
-            out += u'\b';
-            ++p;
-            continue;
-        case 'e':
-            out += u'\x1b';
-            ++p;
-            continue;
-        case 'f':
-            out += u'\f';
-            ++p;
-            continue;
-        case 'n':
-            out += u'\n';
-            ++p;
-            continue;
-        case 'r':
-            out += u'\r';
-            ++p;
-            continue;
-        case 't':
-            out += u'\t';
-            ++p;
-            continue;
-        case 'v':
-            out += u'\v';
-            ++p;
-            continue;
-        case 'x': {
+        }
+        if (e == 'x') {
             ++p;
             if (p >= s.size() || !isHex(s[p])) {
                 out += u'x';
@@ -244,9 +220,6 @@ std::size_t parseString(std::string_view s, std::size_t p, char endChar, Text& o
                 v = v * 16 + hexValue(s[p]);
             out += static_cast<char16_t>(v);
             continue;
-        }
-        default:
-            break;
         }
         if (e >= '0' && e <= '7') {
             unsigned v = 0;

@@ -67,6 +67,20 @@ long holder(int fd) {
     return fl.l_pid > 0 ? fl.l_pid : 1;
 }
 
+// Pid of a server holding the lock of one of these folders, or 0. Opens without creating.
+long serverHolding(const std::vector<std::filesystem::path>& folders) {
+    for (const auto& folder : folders) {
+        const int fd = ::open((folder / "lock").c_str(), O_WRONLY | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        const long pid = holder(fd);
+        ::close(fd);
+        if (pid)
+            return pid;
+    }
+    return 0;
+}
+
 // Wine refuses server folders that are not private to the user; so do we, and we create
 // missing ones the way Wine does.
 void ensurePrivateDir(const std::filesystem::path& dir) {
@@ -102,16 +116,7 @@ long runningServer(const std::filesystem::path& prefix) {
     struct stat st {};
     if (::stat(prefix.c_str(), &st) != 0)
         return 0;
-    for (const auto& folder : serverFolders(prefix, st.st_dev, st.st_ino)) {
-        const int fd = ::open((folder / "lock").c_str(), O_WRONLY | O_CLOEXEC);
-        if (fd < 0)
-            continue;
-        const long pid = holder(fd);
-        ::close(fd);
-        if (pid)
-            return pid;
-    }
-    return 0;
+    return serverHolding(serverFolders(prefix, st.st_dev, st.st_ino));
 }
 
 PrefixLock::PrefixLock(const std::filesystem::path& prefix) {
@@ -135,15 +140,8 @@ PrefixLock::PrefixLock(const std::filesystem::path& prefix) {
         const Text prefixText = pathText(prefix);
         const auto folders = serverFolders(prefix, st.st_dev, st.st_ino);
         // Look first, creating nothing, so that a running server is reported as such.
-        for (const auto& folder : folders) {
-            const int fd = ::open((folder / "lock").c_str(), O_WRONLY | O_CLOEXEC);
-            if (fd < 0)
-                continue;
-            const long pid = holder(fd);
-            ::close(fd);
-            if (pid)
-                throw errors::serverRunning(prefixText);
-        }
+        if (serverHolding(folders))
+            throw errors::serverRunning(prefixText);
         for (const auto& folder : folders) {
             ensurePrivateDir(folder.parent_path());
             ensurePrivateDir(folder);
