@@ -6,127 +6,110 @@
 
 namespace keyloft::testing {
 
+using errors::NameKind;
+
 namespace {
 
-// Works on const and mutable lists alike; names compare exactly.
-template <typename Items> auto findNamed(Items& items, std::u16string_view name) {
-    return std::find_if(items.begin(), items.end(),
-                        [name](const auto& item) { return item.name == name; });
+using Name = MemoryStore::Name;
+
+template <typename List> auto find(List& list, Name name) {
+    return std::ranges::find(list, name, [](const auto& entry) -> Name { return entry.first; });
 }
 
-template <typename Settings> auto findKey(Settings& settings, std::u16string_view key) {
-    return std::find_if(settings.begin(), settings.end(),
-                        [key](const Setting& setting) { return setting.key == key; });
+// The entry called name, appended when missing.
+template <typename List> auto& entry(List& list, Name name) {
+    if (const auto found = find(list, name); found != list.end())
+        return found->second;
+    return list.emplace_back(Text(name), typename List::value_type::second_type()).second;
 }
 
-template <typename Named> std::vector<Text> namesOf(const std::vector<Named>& items) {
+template <typename List> void erase(List& list, Name name, NameKind kind) {
+    const auto found = find(list, name);
+    if (found == list.end())
+        throw errors::notFound(kind, name);
+    list.erase(found);
+}
+
+template <typename List> std::vector<Text> names(const List& list) {
     std::vector<Text> names;
-    names.reserve(items.size());
-    for (const auto& item : items)
-        names.push_back(item.name);
+    for (const auto& [name, item] : list)
+        names.push_back(name);
     return names;
+}
+
+// A section's values or none; as const as the applications.
+template <typename Applications>
+auto valuesOf(Applications& applications, Name application, Name section)
+    -> decltype(&applications[0].second[0].second) {
+    const auto app = find(applications, application);
+    if (app == applications.end())
+        return nullptr;
+    const auto found = find(app->second, section);
+    return found == app->second.end() ? nullptr : &found->second;
 }
 
 } // namespace
 
-const MemoryStore::Section* MemoryStore::findSection(std::u16string_view application,
-                                                     std::u16string_view name) const {
-    const auto app = findNamed(applications_, application);
-    if (app == applications_.end())
-        return nullptr;
-    const auto found = findNamed(app->sections, name);
-    return found == app->sections.end() ? nullptr : &*found;
+void MemoryStore::put(Name application, Name section, Name key, Name value) {
+    entry(entry(entry(applications_, application), section), key) = Text(value);
 }
 
-MemoryStore::Application& MemoryStore::application(std::u16string_view name) {
-    if (const auto found = findNamed(applications_, name); found != applications_.end())
-        return *found;
-    applications_.push_back({Text(name), {}});
-    return applications_.back();
+void MemoryStore::addApplication(Name application) {
+    entry(applications_, application);
 }
 
-MemoryStore::Section& MemoryStore::section(std::u16string_view application,
-                                           std::u16string_view name) {
-    auto& sections = this->application(application).sections;
-    if (const auto found = findNamed(sections, name); found != sections.end())
-        return *found;
-    sections.push_back({Text(name), {}});
-    return sections.back();
+void MemoryStore::addSection(Name application, Name section) {
+    entry(entry(applications_, application), section);
 }
 
-void MemoryStore::put(std::u16string_view application, std::u16string_view section,
-                      std::u16string_view key, std::u16string_view value) {
-    auto& settings = this->section(application, section).settings;
-    if (const auto found = findKey(settings, key); found != settings.end())
-        found->value = Text(value);
-    else
-        settings.push_back({Text(key), Text(value)});
-}
-
-void MemoryStore::addApplication(std::u16string_view application) {
-    this->application(application);
-}
-
-void MemoryStore::addSection(std::u16string_view application, std::u16string_view section) {
-    this->section(application, section);
-}
-
-std::vector<Text> MemoryStore::EnumRegSubKeys(std::u16string_view keyPath) const {
+std::vector<Text> MemoryStore::EnumRegSubKeys(Name keyPath) const {
     if (keyPath == kSettingsBasePath)
-        return namesOf(applications_);
-    const std::size_t base = kSettingsBasePath.size();
-    if (!keyPath.starts_with(kSettingsBasePath) || keyPath.size() <= base || keyPath[base] != u'\\')
-        return {};
-    const std::u16string_view below = keyPath.substr(base + 1);
-    if (below.find(u'\\') != std::u16string_view::npos)
-        return {}; // sections have no subkeys
-    const auto app = findNamed(applications_, below);
-    return app == applications_.end() ? std::vector<Text>{} : namesOf(app->sections);
+        return names(applications_);
+    // Spelt out here rather than taken from the store, so that a wrong path does not agree.
+    for (const auto& [name, sections] : applications_) {
+        if (keyPath == Text(kSettingsBasePath) + u'\\' + name)
+            return names(sections);
+    }
+    return {}; // sections have no subkeys
 }
 
-std::vector<Setting> MemoryStore::GetAllSettings(std::u16string_view application,
-                                                 std::u16string_view section) const {
-    const Section* found = findSection(application, section);
-    return found ? found->settings : std::vector<Setting>{};
+std::vector<Setting> MemoryStore::GetAllSettings(Name application, Name section) const {
+    std::vector<Setting> settings;
+    if (const auto* values = valuesOf(applications_, application, section)) {
+        for (const auto& [key, value] : *values)
+            settings.push_back({key, value});
+    }
+    return settings;
 }
 
-Text MemoryStore::GetSetting(std::u16string_view application, std::u16string_view section,
-                             std::u16string_view key) const {
-    const Section* found = findSection(application, section);
-    if (!found)
-        return {};
-    const auto setting = findKey(found->settings, key);
-    return setting == found->settings.end() ? Text() : setting->value;
+Text MemoryStore::GetSetting(Name application, Name section, Name key) const {
+    for (const Setting& setting : GetAllSettings(application, section)) {
+        if (setting.key == key)
+            return setting.value;
+    }
+    return {};
 }
 
-void MemoryStore::SaveSetting(std::u16string_view application, std::u16string_view section,
-                              std::u16string_view key, std::u16string_view value) {
+void MemoryStore::SaveSetting(Name application, Name section, Name key, Name value) {
     put(application, section, key, value);
 }
 
-void MemoryStore::DeleteSetting(std::u16string_view application) {
-    const auto found = findNamed(applications_, application);
-    if (found == applications_.end())
-        throw errors::notFound(errors::NameKind::Application, application);
-    applications_.erase(found);
+void MemoryStore::DeleteSetting(Name application) {
+    erase(applications_, application, NameKind::Application);
 }
 
-void MemoryStore::DeleteSetting(std::u16string_view application, std::u16string_view section) {
-    if (!findSection(application, section))
-        throw errors::notFound(errors::NameKind::Section, section);
-    auto& sections = this->application(application).sections;
-    sections.erase(findNamed(sections, section));
+void MemoryStore::DeleteSetting(Name application, Name section) {
+    const auto app = find(applications_, application);
+    if (app == applications_.end())
+        throw errors::notFound(NameKind::Section, section);
+    erase(app->second, section, NameKind::Section);
 }
 
-void MemoryStore::DeleteSetting(std::u16string_view application, std::u16string_view section,
-                                std::u16string_view key) {
-    if (!findSection(application, section))
-        throw errors::notFound(errors::NameKind::Key, key);
-    auto& settings = this->section(application, section).settings;
-    const auto found = findKey(settings, key);
-    if (found == settings.end())
-        throw errors::notFound(errors::NameKind::Key, key);
-    settings.erase(found);
+void MemoryStore::DeleteSetting(Name application, Name section, Name key) {
+    auto* values = valuesOf(applications_, application, section);
+    if (!values)
+        throw errors::notFound(NameKind::Key, key);
+    erase(*values, key, NameKind::Key);
 }
 
 } // namespace keyloft::testing

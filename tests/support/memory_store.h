@@ -2,50 +2,35 @@
 
 #include "settings_store.h"
 
+#include <utility>
 #include <vector>
 
 namespace keyloft::testing {
 
 // A settings area in memory. Applications, sections and settings are listed in the order they
-// were first put. Names compare exactly, case included, unlike the registry, so that a test can
-// hand the windows names that differ only in case. A test changes it directly to play another
-// program.
+// were first put. Names compare exactly, case included, unlike the registry. A test changes it
+// directly to play another program.
 class MemoryStore final : public SettingsStore {
 public:
-    // As SaveSetting: creates the application and section as needed; a new key goes last.
-    void put(std::u16string_view application, std::u16string_view section, std::u16string_view key,
-             std::u16string_view value);
-    // An application or a section without anything below it.
-    void addApplication(std::u16string_view application);
-    void addSection(std::u16string_view application, std::u16string_view section);
+    using Name = std::u16string_view;
 
-    std::vector<Text> EnumRegSubKeys(std::u16string_view keyPath) const override;
-    std::vector<Setting> GetAllSettings(std::u16string_view application,
-                                        std::u16string_view section) const override;
-    Text GetSetting(std::u16string_view application, std::u16string_view section,
-                    std::u16string_view key) const override;
-    void SaveSetting(std::u16string_view application, std::u16string_view section,
-                     std::u16string_view key, std::u16string_view value) override;
-    void DeleteSetting(std::u16string_view application) override;
-    void DeleteSetting(std::u16string_view application, std::u16string_view section) override;
-    void DeleteSetting(std::u16string_view application, std::u16string_view section,
-                       std::u16string_view key) override;
+    // As SaveSetting: creates the application and section as needed; a new key goes last.
+    void put(Name application, Name section, Name key, Name value);
+    // An application or a section without anything below it.
+    void addApplication(Name application);
+    void addSection(Name application, Name section);
+
+    std::vector<Text> EnumRegSubKeys(Name keyPath) const override;
+    std::vector<Setting> GetAllSettings(Name application, Name section) const override;
+    Text GetSetting(Name application, Name section, Name key) const override;
+    void SaveSetting(Name application, Name section, Name key, Name value) override;
+    void DeleteSetting(Name application) override;
+    void DeleteSetting(Name application, Name section) override;
+    void DeleteSetting(Name application, Name section, Name key) override;
 
 private:
-    struct Section {
-        Text name;
-        std::vector<Setting> settings;
-    };
-    struct Application {
-        Text name;
-        std::vector<Section> sections;
-    };
-
-    const Section* findSection(std::u16string_view application, std::u16string_view name) const;
-    Application& application(std::u16string_view name);
-    Section& section(std::u16string_view application, std::u16string_view name);
-
-    std::vector<Application> applications_;
+    template <typename T> using Named = std::vector<std::pair<Text, T>>; // in insertion order
+    Named<Named<Named<Text>>> applications_;                             // → sections → values
 };
 
 } // namespace keyloft::testing

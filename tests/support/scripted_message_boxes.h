@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QQueue>
 #include <QString>
+#include <QTest>
 
 namespace keyloft::testing {
 
@@ -28,9 +29,16 @@ public:
         answers_.clear();
     }
 
-    QMessageBox::StandardButton show(QWidget* parent, const QString& text, QMessageBox::Icon icon,
+    QMessageBox::StandardButton show(QWidget*, const QString& text, QMessageBox::Icon icon,
                                      QMessageBox::StandardButtons buttons,
-                                     QMessageBox::StandardButton defaultButton) override;
+                                     QMessageBox::StandardButton defaultButton) override {
+        shown_.append({text, icon, buttons, defaultButton});
+        if (!answers_.isEmpty())
+            return answers_.dequeue();
+        QTest::qFail(qPrintable(QStringLiteral("unscripted message box: ") + text), __FILE__,
+                     __LINE__);
+        return buttons.testFlag(QMessageBox::Cancel) ? QMessageBox::Cancel : QMessageBox::Ok;
+    }
 
 private:
     QList<Box> shown_;
