@@ -4,17 +4,32 @@
 #include "text_codec.h"
 #include "wine_server.h"
 
-#include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <optional>
-#include <sstream>
+#include <iterator>
+#include <spawn.h>
 #include <string>
 #include <sys/stat.h>
-#include <system_error>
+#include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
+
+extern char** environ;
 
 namespace keyloft::testing {
+
+inline std::string readFile(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// Replaces the file by a new one, as a rename-based writer would.
+inline void writeFile(const std::filesystem::path& p, std::string_view bytes) {
+    const auto tmp = p.string() + ".new";
+    std::ofstream(tmp, std::ios::binary | std::ios::trunc) << bytes;
+    std::filesystem::rename(tmp, p);
+}
 
 // A scratch folder that goes away with the test.
 class TempDir {
@@ -30,18 +45,14 @@ public:
         // prefixes are gone, so are their folders.
         std::error_code ec;
         const std::filesystem::path upstream = "/tmp/.wine-" + std::to_string(::getuid());
-        const auto forget = [&](const std::filesystem::path& p) {
+        for (std::filesystem::recursive_directory_iterator it(path_, ec), end; !ec && it != end;
+             it.increment(ec)) {
             struct stat st {};
-            if (::stat(p.c_str(), &st) == 0)
-                for (const auto& folder : wine::serverFolders(p, st.st_dev, st.st_ino))
+            if (it->is_directory(ec) && !it->is_symlink(ec) && ::stat(it->path().c_str(), &st) == 0)
+                for (const auto& folder : wine::serverFolders(it->path(), st.st_dev, st.st_ino))
                     if (folder.parent_path() == upstream)
                         std::filesystem::remove_all(folder, ec);
-        };
-        forget(path_);
-        for (std::filesystem::recursive_directory_iterator it(path_, ec), end; !ec && it != end;
-             it.increment(ec))
-            if (it->is_directory(ec) && !it->is_symlink(ec))
-                forget(it->path());
+        }
         std::filesystem::remove_all(path_, ec);
     }
     TempDir(const TempDir&) = delete;
@@ -52,50 +63,35 @@ private:
     std::filesystem::path path_;
 };
 
-inline std::string readFile(const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-// Replaces the file by a new one, as a rename-based writer would.
-inline void writeFile(const std::filesystem::path& p, std::string_view bytes) {
-    const auto tmp = p.string() + ".new";
-    {
-        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    }
-    std::filesystem::rename(tmp, p);
-}
-
-// Sets an environment variable for the scope.
-class ScopedEnv {
+// A Wine prefix in a scratch folder of its own; it does not exist until something writes it.
+class TempPrefix : public TempDir {
 public:
-    ScopedEnv(const char* name, const std::string& value) : name_(name) {
-        if (const char* old = std::getenv(name))
-            old_ = old;
-        ::setenv(name, value.c_str(), 1);
+    std::filesystem::path prefix() const { return path() / "pfx"; }
+    std::filesystem::path file() const { return prefix() / "user.reg"; }
+    void put(std::string_view text) const {
+        std::filesystem::create_directories(prefix());
+        writeFile(file(), text);
     }
-    ~ScopedEnv() {
-        if (old_)
-            ::setenv(name_, old_->c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
+    std::unique_ptr<SettingsStore> open() const { return openWinePrefixStore(prefix()); }
 };
 
-inline std::string u8(std::u16string_view s) {
-    return utf16ToUtf8(s);
-}
-inline Text u16(std::string_view s) {
-    return utf8ToUtf16(s);
+// Runs a program (searched in PATH, no shell); its exit status, or -1. Its output goes to a file,
+// not a pipe, because a wineserver it starts inherits the output and lives on after it.
+inline int run(std::vector<std::string> argv, const std::filesystem::path& out = "/dev/null") {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<char*> args;
+    for (std::string& arg : argv)
+        args.push_back(arg.data());
+    args.push_back(nullptr);
+    pid_t pid = 0;
+    const int rc = ::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    if (rc != 0 || ::waitpid(pid, &status, 0) != pid)
+        return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 } // namespace keyloft::testing

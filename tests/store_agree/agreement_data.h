@@ -21,14 +21,10 @@ struct Application {
 };
 using Area = std::vector<Application>;
 
-// What both backends list after writes(): Wine's order (names compared unit by unit after
+// What both backends list after write(): Wine's order (names compared unit by unit after
 // lowercasing, a prefix first), the first spelling of every name, the last value written.
 inline Area expected() {
     using namespace std::string_literals;
-    const Text longSection = u"L" + Text(254, u'é');
-    Text longValue;
-    for (int i = 0; i < 100; ++i)
-        longValue += u"0123456789";
     return {
         {u"App",
          {{u"Sec [x]", {{u"@", u"not the default"}, {u"[Key]", u"]"}, {u"Dir\\Sub", u"x"}}},
@@ -39,35 +35,32 @@ inline Area expected() {
                          u"7\x1b[0m"},
             {u"Emoji", u"😀 and 𠮷野家"},
             {u"Empty", u""},
-            {u"Left", u"100"},
             {u"Lines", u"one\r\ntwo\nthree"},
             {u"Nul", u"a\0b"s},
             {u"Path", u"C:\\Program Files\\Keyloft\\"},
             {u"Quote", u"say \"hi\""},
             {u"Tab", u"a\tb"},
-            {u"Title", u"テスト 日本語"},
-            {u"Top", u"-5"}}},
+            {u"Title", u"テスト 日本語"}}},
           {u"Ωmega", {{u"a", u"1"}, {u"B", u"2"}, {u"c", u"3"}}}}},
-        {u"App [1]", {{u"S", {{u"k", u"App [1]"}}}}},
-        {u"app b", {{u"s", {{u"K", u"app b"}}}}},
-        {u"App_x", {{longSection, {{u"k", longValue}}}}},
+        {u"App [1]", {{u"S", {{u"k", u"1"}}}}},
+        {u"app b", {{u"s", {{u"K", u"b"}}}}},
+        {u"App_x", {{u"L" + Text(254, u'é'), {{u"k", Text(1000, u'7')}}}}},
         {u"Äpfel", {{u"Obst", {{u"Sorte", u"Boskoop"}, {u"ÄRA", u"ä"}}}}},
-        {u"日本語アプリ", {{u"設定", {{u"キー", u"値"}, {u"名前", u"山田 太郎"}}}}},
+        {u"日本語アプリ", {{u"設定", {{u"キー", u"値"}}}}},
         {u"😀 Emoji", {{u"𠮷", {{u"😀", u"🎉"}}}}},
     };
 }
 
-// The same names with their letters' case swapped (ASCII, Latin-1, Greek).
+// The same name with its letters' case swapped (ASCII, Latin-1, Greek).
 inline Text respelled(Text name) {
     for (char16_t& c : name) {
-        const bool upper = (c >= u'A' && c <= u'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7) ||
-                           (c >= 0x391 && c <= 0x3A9 && c != 0x3A2);
-        const bool lower = (c >= u'a' && c <= u'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7) ||
-                           (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2);
-        if (upper)
-            c = static_cast<char16_t>(c + 0x20);
-        else if (lower)
-            c = static_cast<char16_t>(c - 0x20);
+        const auto in = [c](char16_t first, char16_t last, char16_t not_) {
+            return c >= first && c <= last && c != not_;
+        };
+        if (in(u'A', u'Z', 0) || in(0xC0, 0xDE, 0xD7) || in(0x391, 0x3A9, 0x3A2))
+            c += 0x20;
+        else if (in(u'a', u'z', 0) || in(0xE0, 0xFE, 0xF7) || in(0x3B1, 0x3C9, 0x3C2))
+            c -= 0x20;
     }
     return name;
 }
@@ -99,9 +92,9 @@ inline Area read(const SettingsStore& store) {
             Section& s = a.sections.emplace_back(Section{section, {}});
             for (const Setting& setting : store.GetAllSettings(application, section)) {
                 s.settings.push_back(setting);
-                const Text single = store.GetSetting(application, section, setting.key);
-                if (single != setting.value)
-                    s.settings.push_back({setting.key + u" (GetSetting)", single});
+                if (const Text one = store.GetSetting(application, section, setting.key);
+                    one != setting.value)
+                    s.settings.push_back({setting.key + u" (GetSetting)", one});
             }
         }
     }
@@ -113,16 +106,10 @@ inline std::string dump(const Area& area) {
     const auto quoted = [](const Text& text) {
         std::string out = "\"";
         for (const char16_t c : text) {
-            if (c == u'\\' || c == u'"') {
-                out += '\\';
-                out += static_cast<char>(c);
-            } else if (c >= 0x20 && c < 0x7F) {
-                out += static_cast<char>(c);
-            } else {
-                char unit[8];
-                std::snprintf(unit, sizeof unit, "\\u%04x", static_cast<unsigned>(c));
-                out += unit;
-            }
+            char unit[8];
+            const bool plain = c >= 0x20 && c < 0x7F && c != u'\\' && c != u'"';
+            std::snprintf(unit, sizeof unit, plain ? "%c" : "\\u%04x", static_cast<int>(c));
+            out += unit;
         }
         return out + "\"";
     };

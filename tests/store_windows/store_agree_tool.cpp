@@ -21,10 +21,8 @@ int main(int argc, char** argv) {
         if (mode == "write") {
             keyloft::agreement::write(*store);
         } else {
-            // Byte for byte: no CR inserted before each LF.
-            _setmode(_fileno(stdout), _O_BINARY);
-            const std::string text = keyloft::agreement::dump(keyloft::agreement::read(*store));
-            std::fwrite(text.data(), 1, text.size(), stdout);
+            _setmode(_fileno(stdout), _O_BINARY); // byte for byte: no CR before each LF
+            std::fputs(keyloft::agreement::dump(keyloft::agreement::read(*store)).c_str(), stdout);
         }
     } catch (const keyloft::StoreError& e) {
         std::fprintf(stderr, "error %ld: %s\n", e.number(), e.what());

@@ -19,38 +19,34 @@ void require(LONG rc, const char* call) {
         throw std::runtime_error(std::string(call) + " failed with " + std::to_string(rc));
 }
 
-void createKey(std::u16string_view path, HKEY* key) {
+// Creates the key below HKEY_CURRENT_USER with its missing parents, and closes it.
+void createKey(std::u16string_view path) {
+    HKEY key = nullptr;
     require(RegCreateKeyExW(HKEY_CURRENT_USER, wide(path).c_str(), 0, nullptr,
-                            REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, key, nullptr),
+                            REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr),
             "RegCreateKeyExW");
+    RegCloseKey(key);
 }
 
 // The cases wipe the settings area. On a real Windows machine that would be the user's own, so
 // HKEY_CURRENT_USER is redirected, for this process only, to a scratch key (under Wine it is
 // a throwaway prefix anyway, and the redirection is exercised all the same).
-class ScratchCurrentUser {
+class RegistryBackend final : public StoreBackend {
 public:
-    ScratchCurrentUser() {
-        RegDeleteTreeW(HKEY_CURRENT_USER, wide(kScratch).c_str());
+    RegistryBackend() {
+        RegDeleteTreeW(HKEY_CURRENT_USER, kScratch);
         HKEY scratch = nullptr;
-        createKey(kScratch, &scratch);
+        require(RegCreateKeyExW(HKEY_CURRENT_USER, kScratch, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                &scratch, nullptr),
+                "RegCreateKeyExW");
         const LONG rc = RegOverridePredefKey(HKEY_CURRENT_USER, scratch);
         RegCloseKey(scratch);
         require(rc, "RegOverridePredefKey");
     }
-    ScratchCurrentUser(const ScratchCurrentUser&) = delete;
-    ScratchCurrentUser& operator=(const ScratchCurrentUser&) = delete;
-    ~ScratchCurrentUser() {
+    ~RegistryBackend() override {
         RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
-        RegDeleteTreeW(HKEY_CURRENT_USER, wide(kScratch).c_str());
+        RegDeleteTreeW(HKEY_CURRENT_USER, kScratch);
     }
-
-private:
-    static constexpr std::u16string_view kScratch = u"Software\\Keyloft conformance scratch";
-};
-
-class RegistryBackend final : public StoreBackend {
-public:
     std::string name() const override { return "Registry"; }
 
     std::unique_ptr<SettingsStore> freshStore() override {
@@ -59,30 +55,25 @@ public:
             require(rc, "RegDeleteTreeW");
         return openWindowsRegistryStore();
     }
-
     void plantValue(std::u16string_view application, std::u16string_view section,
                     std::u16string_view name, std::uint32_t type,
                     const std::vector<std::uint8_t>& data) override {
-        HKEY key = nullptr;
-        createKey(sectionKeyPath(application, section), &key);
-        const LONG rc =
-            RegSetValueExW(key, wide(name).c_str(), 0, type, data.empty() ? nullptr : data.data(),
-                           static_cast<DWORD>(data.size()));
-        RegCloseKey(key);
-        require(rc, "RegSetValueExW");
+        const Text path = sectionKeyPath(application, section);
+        createKey(path);
+        require(RegSetKeyValueW(HKEY_CURRENT_USER, wide(path).c_str(), wide(name).c_str(), type,
+                                data.empty() ? nullptr : data.data(),
+                                static_cast<DWORD>(data.size())),
+                "RegSetKeyValueW");
     }
-
     void plantKey(const std::vector<Text>& pathBelowBase) override {
         Text path(kSettingsBasePath);
         for (const Text& name : pathBelowBase)
             path += u'\\' + name;
-        HKEY key = nullptr;
-        createKey(path, &key);
-        RegCloseKey(key);
+        createKey(path);
     }
 
 private:
-    ScratchCurrentUser scratch_;
+    static constexpr const wchar_t* kScratch = L"Software\\Keyloft conformance scratch";
 };
 
 } // namespace
