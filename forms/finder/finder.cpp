@@ -192,9 +192,7 @@ void Finder::ResetView() {
     TreeNode* root = treeTool->Root_Node();
     root->SetExpanded(true);
     root->SetSelected(true); // raises no NodeClick: the state of the root follows here
-    lview_01->SetBackColor(buttonFace());
-    lview_01->setEnabled(false);
-    MenuDel->setEnabled(false);
+    setSelectionState(false, false);
     setStatusText(treeTool->nowNode->Text());
 }
 
@@ -239,24 +237,18 @@ void Finder::tview_01_NodeClick(TreeNode& Node) {
     switch (NodeLevel(Node)) {
     case kLevelRoot:
         listTool->initItem();
-        lview_01->SetBackColor(buttonFace());
-        lview_01->setEnabled(false);
-        MenuDel->setEnabled(false);
+        setSelectionState(false, false);
         break;
     case kLevelApplication:
         listTool->initItem();
         treeTool->Init_Node(Node);
         LoadSections(Node.Text());
-        lview_01->SetBackColor(buttonFace());
-        lview_01->setEnabled(false);
-        MenuDel->setEnabled(true);
+        setSelectionState(false, true);
         break;
     case kLevelSection:
         listTool->initItem();
         LoadSettingsList(Node);
-        lview_01->SetBackColor(QColor(0xFF, 0xFF, 0xFF)); // white itself, not the system colour
-        lview_01->setEnabled(true);
-        MenuDel->setEnabled(true);
+        setSelectionState(true, true);
         break;
     default:
         break;
@@ -274,6 +266,13 @@ void Finder::LoadSettingsList(TreeNode& section) {
     for (int i = 1; i <= rows.Count(); ++i)
         rows.Item(i)->SetSelected(false);
     itemClicked = false;
+}
+
+// Only a section's list takes input: white itself then, not the system colour; grey otherwise.
+void Finder::setSelectionState(bool listEnabled, bool deletable) {
+    lview_01->SetBackColor(listEnabled ? QColor(0xFF, 0xFF, 0xFF) : buttonFace());
+    lview_01->setEnabled(listEnabled);
+    MenuDel->setEnabled(deletable);
 }
 
 void Finder::setStatusText(const QString& text) {

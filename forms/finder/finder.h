@@ -49,6 +49,7 @@ private:
     void LoadApplications();
     void LoadSections(const QString& application);
     void LoadSettingsList(TreeNode& section);
+    void setSelectionState(bool listEnabled, bool deletable);
     void setStatusText(const QString& text);
 
     void MenuClose_Click();
