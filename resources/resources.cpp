@@ -1,2 +1,15 @@
-// The resources are compiled in by qt_add_resources; this library only carries them.
-namespace keyloft {}
+#include "resource_images.h"
+
+#include <QPixmap>
+
+namespace keyloft {
+
+QIcon imageIcon(QStringView name) {
+    return QIcon(QStringLiteral(":/images/%1.svg").arg(name));
+}
+
+QCursor handCursor() {
+    return QCursor(QPixmap(QStringLiteral(":/cursors/hand.xpm")), 6, 1);
+}
+
+} // namespace keyloft

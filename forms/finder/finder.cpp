@@ -5,6 +5,7 @@
 #include "message_boxes.h"
 #include "node_level.h"
 #include "program_info.h"
+#include "resource_images.h"
 #include "settings_store.h"
 #include "tree_tools.h"
 #include "tree_view.h"
@@ -62,11 +63,9 @@ Finder::Finder(SettingsStore& store, MessageBoxes& boxes, const QString& compute
     : QMainWindow(parent), store_(store), boxes_(boxes),
       rootText_(computerName + u'(' + userName + u')') {
     setWindowTitle(programTitle());
-    setWindowIcon(QIcon(u":/images/computer.svg"_s));
-    ImageList1.Add(QIcon(u":/images/computer.svg"_s));
-    ImageList1.Add(QIcon(u":/images/folder_closed.svg"_s));
-    ImageList1.Add(QIcon(u":/images/folder_open.svg"_s));
-    ImageList1.Add(QIcon(u":/images/page.svg"_s));
+    setWindowIcon(imageIcon(u"computer"));
+    for (const auto* image : {u"computer", u"folder_closed", u"folder_open", u"page"})
+        ImageList1.Add(imageIcon(image));
     createControls();
     createMenus();
 
