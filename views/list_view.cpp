@@ -4,6 +4,8 @@
 #include "image_list.h"
 
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QTimer>
 
 namespace keyloft {
@@ -143,6 +145,20 @@ void ListView::sortSoon() {
         if (sorted_ && sortPending_)
             sortNow();
     });
+}
+
+void ListView::mouseDoubleClickEvent(QMouseEvent* event) {
+    QTreeWidget::mouseDoubleClickEvent(event);
+    if (event->button() == Qt::LeftButton)
+        emit DblClick();
+}
+
+void ListView::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        emit DblClick();
+        return;
+    }
+    QTreeWidget::keyPressEvent(event);
 }
 
 QColor ListView::BackColor() const {

@@ -99,6 +99,14 @@ public:
     void SetImageList(const ImageList* images) { images_ = images; }
     const ImageList* imageList() const { return images_; }
 
+signals:
+    // A double click anywhere in the list; Enter acts as one, so the keyboard reaches it too.
+    void DblClick();
+
+protected:
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
     friend class ListItemCollection;
     void sortNow();
