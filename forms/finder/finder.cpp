@@ -1,5 +1,6 @@
 #include "finder.h"
 
+#include "edit_setting.h"
 #include "list_tools.h"
 #include "list_view.h"
 #include "message_boxes.h"
@@ -7,6 +8,7 @@
 #include "program_info.h"
 #include "resource_images.h"
 #include "settings_store.h"
+#include "store_text.h"
 #include "tree_tools.h"
 #include "tree_view.h"
 
@@ -36,14 +38,6 @@ constexpr int kImagePage = 4;
 constexpr int kLevelRoot = 1;
 constexpr int kLevelApplication = 2;
 constexpr int kLevelSection = 3;
-
-QString fromStore(const Text& text) {
-    return QString::fromStdU16String(text);
-}
-
-std::u16string_view toStore(const QString& text) {
-    return {QStringView(text).utf16(), static_cast<std::size_t>(text.size())};
-}
 
 // A node's key is its parent's key, "\" and its own name. No registry key name holds a "\", so
 // no application or section can take the key of another node, nor the root's, and NodeLevel
@@ -140,6 +134,7 @@ void Finder::createMenus() {
     MenuAbout = item(MenuHelp, u"MenuAbout"_s, u"ﾊﾞｰｼﾞｮﾝ情報(&A)"_s, QKeySequence());
 
     connect(MenuClose, &QAction::triggered, this, &Finder::MenuClose_Click);
+    connect(MenuNew, &QAction::triggered, this, &Finder::MenuNew_Click);
     connect(MenuReload, &QAction::triggered, this, &Finder::MenuReload_Click);
 }
 
@@ -153,6 +148,7 @@ void Finder::Form_Load() {
         if (node)
             tview_01_NodeClick(*node);
     });
+    connect(lview_01, &ListView::DblClick, this, &Finder::lview_01_DblClick);
 }
 
 bool Finder::eventFilter(QObject* watched, QEvent* event) {
@@ -282,8 +278,34 @@ void Finder::MenuClose_Click() {
     close();
 }
 
+void Finder::MenuNew_Click() {
+    Edit_Setting dialog(store_, boxes_, *this);
+    dialog.Let_FormMode_is_New(true);
+    dialog.Let_RegNode(*treeTool->nowNode);
+    dialog.exec();
+}
+
 void Finder::MenuReload_Click() {
     ResetView();
+}
+
+// One dialog after another, for each row still selected when its turn comes. A save refills the
+// list, which leaves no row selected; another program may have shortened it meanwhile.
+void Finder::lview_01_DblClick() {
+    ListItemCollection& rows = lview_01->ListItems();
+    const int count = rows.Count();
+    for (int i = 1; i <= count && i <= rows.Count(); ++i) {
+        const ListItem* row = rows.Item(i);
+        if (!row->Selected())
+            continue;
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+        Edit_Setting dialog(store_, boxes_, *this);
+        dialog.Let_FormMode_is_New(false);
+        dialog.Let_RegNode(*treeTool->nowNode);
+        dialog.Let_RegKey(row->Text());
+        QGuiApplication::restoreOverrideCursor();
+        dialog.exec();
+    }
 }
 
 } // namespace keyloft

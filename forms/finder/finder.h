@@ -53,7 +53,9 @@ private:
     void setStatusText(const QString& text);
 
     void MenuClose_Click();
+    void MenuNew_Click();
     void MenuReload_Click();
+    void lview_01_DblClick();
 
     SettingsStore& store_;
     MessageBoxes& boxes_;
