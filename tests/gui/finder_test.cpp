@@ -1,4 +1,5 @@
 #include "finder.h"
+#include "finder_driver.h"
 #include "list_view.h"
 #include "memory_store.h"
 #include "scripted_message_boxes.h"
@@ -13,15 +14,11 @@
 
 using namespace keyloft;
 using namespace Qt::StringLiterals;
+using testing::FinderDriver;
 
 namespace {
 
 const QString kRoot = u"PC01(taro)"_s;
-
-// A node's path as the status bar shows it, from the path below the root.
-QString at(const QString& below) {
-    return below.isEmpty() ? kRoot : kRoot + u'\\' + below;
-}
 
 } // namespace
 
@@ -45,15 +42,15 @@ private slots:
     }
 
     void cleanup() {
-        finder_.reset();
+        window_.reset();
         QVERIFY(boxes_.allAnswered());
         QVERIFY(QApplication::topLevelWidgets().isEmpty());
     }
 
     void designedWindow() {
         open();
-        QCOMPARE(finder_->windowTitle(), u"Keyloft"_s);
-        QVERIFY(!finder_->windowIcon().isNull());
+        QCOMPARE(finder()->windowTitle(), u"Keyloft"_s);
+        QVERIFY(!finder()->windowIcon().isNull());
         for (int image = 1; image <= 4; ++image)
             QVERIFY(!tree()->imageList()->Item(image).pixmap(16).isNull());
         QCOMPARE(clientSize(), QSize(552, 360));
@@ -63,7 +60,7 @@ private slots:
         QCOMPARE(QList({list()->columnWidth(0), list()->columnWidth(1)}), QList({146, 160}));
 
         QStringList bar;
-        for (QAction* menu : finder_->menuBar()->actions()) {
+        for (QAction* menu : finder()->menuBar()->actions()) {
             QStringList items;
             for (QAction* item : menu->menu()->actions())
                 items.append(item->text() + u' ' + item->shortcut().toString());
@@ -105,17 +102,18 @@ private slots:
 
     void sectionsAreListedLazilyAndAfresh() {
         open();
-        QCOMPARE(childTexts(u"Sample"_s), QStringList());
+        QCOMPARE(window_->childTexts(u"Sample"_s), QStringList());
         click(u"Sample"_s);
-        QCOMPARE(childTexts(u"Sample"_s), QStringList({u"Window"_s, u"Empty"_s}));
+        QCOMPARE(window_->childTexts(u"Sample"_s), QStringList({u"Window"_s, u"Empty"_s}));
         store_.addSection(u"Sample", u"New");
         click(u"Sample"_s);
-        QCOMPARE(childTexts(u"Sample"_s), QStringList({u"Window"_s, u"Empty"_s, u"New"_s}));
+        QCOMPARE(window_->childTexts(u"Sample"_s),
+                 QStringList({u"Window"_s, u"Empty"_s, u"New"_s}));
 
         click(u"Sample\\Window"_s);
         store_.put(u"Sample", u"Window", u"Top", u"200");
         click(u"Sample\\Window"_s);
-        QCOMPARE(listRows(), QStringList({u"Top=200"_s, u"10=左"_s}));
+        QCOMPARE(window_->rows(), QStringList({u"Top=200"_s, u"10=左"_s}));
     }
 
     // Against the real Wine prefix file, with a second store as the other program.
@@ -134,11 +132,11 @@ private slots:
         expectState({}, u"PC01(taro)"_s);
 
         other->SaveSetting(u"別のプログラム", u"設定", u"キー", u"値");
-        action(u"MenuReload"_s)->trigger();
-        QCOMPARE(childTexts(QString()), QStringList({u"別のプログラム"_s}));
+        window_->action(u"MenuReload"_s)->trigger();
+        QCOMPARE(window_->childTexts(QString()), QStringList({u"別のプログラム"_s}));
         click(u"別のプログラム"_s);
         click(u"別のプログラム\\設定"_s);
-        QCOMPARE(listRows(), QStringList({u"キー=値"_s}));
+        QCOMPARE(window_->rows(), QStringList({u"キー=値"_s}));
     }
 
     // Keys built by joining names without a separator would collide here.
@@ -149,11 +147,11 @@ private slots:
             store_.put(path.section(u'\\', 0, 0).toStdU16String(),
                        path.section(u'\\', 1).toStdU16String(), u"k", path.toStdU16String());
         open();
-        QCOMPARE(childTexts(QString()), QStringList({u"AB"_s, u"ABC"_s, u"PC01(taro)"_s}));
+        QCOMPARE(window_->childTexts(QString()), QStringList({u"AB"_s, u"ABC"_s, u"PC01(taro)"_s}));
         for (const QString& path : sections) {
             click(path.section(u'\\', 0, 0));
             click(path);
-            QCOMPARE(listRows(), QStringList({u"k="_s + path}));
+            QCOMPARE(window_->rows(), QStringList({u"k="_s + path}));
         }
     }
 
@@ -180,7 +178,7 @@ private slots:
         QFETCH(QSize, client);
         QFETCH(int, listWidth);
         open();
-        finder_->resize(client.width(), client.height() + finder_->menuBar()->height());
+        finder()->resize(client.width(), client.height() + finder()->menuBar()->height());
         QTRY_COMPARE(clientSize(), client);
         const int height = client.height() - statusBar()->height();
         QCOMPARE(tree()->geometry(), QRect(0, 0, 225, height));
@@ -209,79 +207,44 @@ private slots:
         QCOMPARE(box.icon, QMessageBox::Question);
         QCOMPARE(box.buttons, QMessageBox::Ok | QMessageBox::Cancel);
         QCOMPARE(box.defaultButton, QMessageBox::Ok);
-        QCOMPARE(finder_->isVisible(), answer == QMessageBox::Cancel);
+        QCOMPARE(finder()->isVisible(), answer == QMessageBox::Cancel);
         if (answer == QMessageBox::Cancel) {
             QCOMPARE(list()->selectedItems(),
                      QList<QTreeWidgetItem*>({list()->ListItems().Item(2)}));
-            QCOMPARE(statusText(), u"PC01(taro)\\Sample\\Window"_s);
+            QCOMPARE(window_->statusText(), u"PC01(taro)\\Sample\\Window"_s);
         }
     }
 
 private:
     void open() { open(store_); }
-    void open(SettingsStore& store) {
-        finder_ = std::make_unique<Finder>(store, boxes_, u"PC01"_s, u"taro"_s);
-        finder_->show();
-        QVERIFY(QTest::qWaitForWindowActive(finder_.get()));
-    }
-
-    TreeView* tree() const { return finder_->findChild<TreeView*>(u"tview_01"_s); }
-    ListView* list() const { return finder_->findChild<ListView*>(u"lview_01"_s); }
-    QStatusBar* statusBar() const { return finder_->findChild<QStatusBar*>(u"StatusBar1"_s); }
-    QString statusText() const { return statusBar()->findChild<QLabel*>()->text(); }
-    QAction* action(const QString& name) const { return finder_->findChild<QAction*>(name); }
+    void open(SettingsStore& store) { window_ = std::make_unique<FinderDriver>(store, boxes_); }
+    Finder* finder() const { return &window_->window(); }
+    TreeView* tree() const { return window_->tree(); }
+    ListView* list() const { return window_->list(); }
+    QStatusBar* statusBar() const { return finder()->findChild<QStatusBar*>(u"StatusBar1"_s); }
     QSize clientSize() const {
-        const QWidget* client = finder_->centralWidget();
+        const QWidget* client = finder()->centralWidget();
         return {client->width(), client->height() + statusBar()->height()};
     }
-
-    TreeNode* node(const QString& fullPath) const {
-        for (int i = 1; i <= tree()->Nodes().Count(); ++i) {
-            if (tree()->Nodes().Item(i)->FullPath() == fullPath)
-                return tree()->Nodes().Item(i);
-        }
-        return nullptr;
-    }
-
-    // As the user does it: a left click on the node's text; "Down" presses the down arrow.
+    // "Down" presses the down arrow in the tree; anything else clicks that node.
     void click(const QString& below) {
         if (below == u"Down"_s)
             return QTest::keyClick(tree(), Qt::Key_Down);
-        TreeNode* target = node(at(below));
-        QVERIFY2(target, qPrintable(below));
-        tree()->scrollToItem(target);
-        QTest::mouseClick(tree()->viewport(), Qt::LeftButton, {},
-                          tree()->visualItemRect(target).center());
-    }
-
-    QStringList childTexts(const QString& below) const {
-        QStringList texts;
-        const TreeNode* parent = node(at(below));
-        for (int i = 0; parent && i < parent->Children(); ++i)
-            texts.append(parent->child(i)->text(0));
-        return texts;
-    }
-
-    QStringList listRows() const {
-        QStringList rows;
-        for (int i = 1; i <= list()->ListItems().Count(); ++i)
-            rows.append(list()->ListItems().Item(i)->Text() + u'=' +
-                        list()->ListItems().Item(i)->SubItems(1));
-        return rows;
+        window_->click(below);
     }
 
     // The state for the selected node at status: the list serves sections only, and
     // deleting serves all but the root.
     void expectState(const QStringList& rows, const QString& status) {
         const bool section = status.count(u'\\') == 2;
-        QCOMPARE(listRows(), rows);
+        QCOMPARE(window_->rows(), rows);
         QVERIFY(list()->selectedItems().isEmpty());
         QCOMPARE(list()->BackColor(), section ? QColor(0xFF, 0xFF, 0xFF)
                                               : QApplication::palette().color(QPalette::Button));
         QCOMPARE(list()->isEnabled(), section);
-        QCOMPARE(action(u"MenuDel"_s)->isEnabled(), status != kRoot);
-        QCOMPARE(statusText(), status);
-        QCOMPARE(tree()->SelectedItem(), node(status));
+        QCOMPARE(window_->action(u"MenuDel"_s)->isEnabled(), status != kRoot);
+        QCOMPARE(window_->statusText(), status);
+        QCOMPARE(tree()->SelectedItem(), window_->node(status.mid(kRoot.size() + 1)));
         QVERIFY(tree()->Nodes().Item(1)->isExpanded());
         for (int i = 1; i <= tree()->Nodes().Count(); ++i) {
             const TreeNode* node = tree()->Nodes().Item(i);
@@ -291,7 +254,7 @@ private:
 
     testing::MemoryStore store_;
     testing::ScriptedMessageBoxes boxes_;
-    std::unique_ptr<Finder> finder_;
+    std::unique_ptr<FinderDriver> window_;
 };
 
 QTEST_MAIN(FinderTest)

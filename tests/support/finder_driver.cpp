@@ -1,0 +1,146 @@
+#include "finder_driver.h"
+
+#include "list_view.h"
+#include "tree_view.h"
+
+#include <QApplication>
+#include <QInputMethodEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTest>
+
+namespace keyloft::testing {
+
+using namespace Qt::StringLiterals;
+
+FinderDriver::FinderDriver(SettingsStore& store, MessageBoxes& boxes)
+    : finder_(std::make_unique<Finder>(store, boxes, u"PC01"_s, u"taro"_s)) {
+    finder_->show();
+    if (!QTest::qWaitForWindowActive(finder_.get()))
+        QTest::qFail("the main window did not become active", __FILE__, __LINE__);
+}
+
+FinderDriver::~FinderDriver() = default;
+
+TreeView* FinderDriver::tree() const {
+    return finder_->findChild<TreeView*>(u"tview_01"_s);
+}
+
+ListView* FinderDriver::list() const {
+    return finder_->findChild<ListView*>(u"lview_01"_s);
+}
+
+QString FinderDriver::statusText() const {
+    return finder_->findChild<QStatusBar*>(u"StatusBar1"_s)->findChild<QLabel*>()->text();
+}
+
+QAction* FinderDriver::action(const QString& name) const {
+    auto* found = finder_->findChild<QAction*>(name);
+    if (!found)
+        QTest::qFail(qPrintable(u"no action "_s + name), __FILE__, __LINE__);
+    return found;
+}
+
+TreeNode* FinderDriver::node(const QString& below) const {
+    const QString path = below.isEmpty() ? u"PC01(taro)"_s : u"PC01(taro)\\"_s + below;
+    for (int i = 1; i <= tree()->Nodes().Count(); ++i) {
+        if (tree()->Nodes().Item(i)->FullPath() == path)
+            return tree()->Nodes().Item(i);
+    }
+    return nullptr;
+}
+
+void FinderDriver::click(const QString& below) {
+    TreeNode* target = node(below);
+    if (!target)
+        return QTest::qFail(qPrintable(u"no node "_s + below), __FILE__, __LINE__);
+    tree()->scrollToItem(target);
+    QTest::mouseClick(tree()->viewport(), Qt::LeftButton, {},
+                      tree()->visualItemRect(target).center());
+}
+
+void FinderDriver::open(const QString& application, const QString& section) {
+    click(application);
+    click(application + u'\\' + section);
+}
+
+void FinderDriver::selectRows(const QList<int>& rows) {
+    ListItemCollection& items = list()->ListItems();
+    for (int i = 1; i <= items.Count(); ++i)
+        items.Item(i)->SetSelected(rows.contains(i));
+}
+
+void FinderDriver::doubleClickRow(int row) {
+    const QPoint at = list()->visualItemRect(list()->ListItems().Item(row)).center();
+    QTest::mouseDClick(list()->viewport(), Qt::LeftButton, {}, at);
+}
+
+QStringList FinderDriver::childTexts(const QString& below) const {
+    QStringList texts;
+    const TreeNode* parent = node(below);
+    for (int i = 0; parent && i < parent->Children(); ++i)
+        texts.append(parent->child(i)->text(0));
+    return texts;
+}
+
+QStringList FinderDriver::rows() const {
+    QStringList rows;
+    const ListItemCollection& items = list()->ListItems();
+    for (int i = 1; i <= items.Count(); ++i)
+        rows.append(items.Item(i)->Text() + u'=' + items.Item(i)->SubItems(1));
+    return rows;
+}
+
+void typeInto(QDialog& editDialog, const QStringList& typed, bool ok) {
+    auto next = typed.begin();
+    for (const QString& name : {u"txt_App"_s, u"txt_Section"_s, u"txt_Key"_s, u"txt_Value"_s}) {
+        auto* box = editDialog.findChild<QLineEdit*>(name);
+        if (box->isReadOnly() || next == typed.end())
+            continue;
+        box->selectAll();
+        QInputMethodEvent input;
+        input.setCommitString(*next++);
+        QApplication::sendEvent(box, &input);
+    }
+    if (ok)
+        QTest::mouseClick(editDialog.findChild<QPushButton*>(u"cmd_Action_0"_s), Qt::LeftButton);
+}
+
+ModalScript::ModalScript() {
+    timer_.setInterval(5);
+    connect(&timer_, &QTimer::timeout, this, &ModalScript::poll);
+    timer_.start();
+}
+
+void ModalScript::then(Act act) {
+    acts_.append(std::move(act));
+}
+
+bool ModalScript::finish() {
+    const bool all = acts_.isEmpty();
+    acts_.clear();
+    return all;
+}
+
+void ModalScript::poll() {
+    // A dialog that an act closed is no longer the active modal widget, so each act meets the
+    // next dialog that opens.
+    auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    if (!dialog || acting_)
+        return;
+    if (acts_.isEmpty()) {
+        QTest::qFail(qPrintable(u"unexpected dialog: "_s + dialog->windowTitle()), __FILE__,
+                     __LINE__);
+    } else {
+        const Act act = acts_.takeFirst();
+        acting_ = true;
+        act(*dialog);
+        acting_ = false;
+    }
+    if (dialog->isVisible())
+        dialog->done(QDialog::Rejected);
+}
+
+} // namespace keyloft::testing

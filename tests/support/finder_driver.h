@@ -1,0 +1,82 @@
+#pragma once
+
+#include "finder.h"
+
+#include <QDialog>
+#include <QList>
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+class QAction;
+
+namespace keyloft {
+class ListView;
+class MessageBoxes;
+class SettingsStore;
+class TreeNode;
+class TreeView;
+} // namespace keyloft
+
+namespace keyloft::testing {
+
+// The main window for PC01(taro), shown, and driven as a user drives it. Nodes are named by their
+// path below the root ("" for the root itself, "App\\Section").
+class FinderDriver {
+public:
+    FinderDriver(SettingsStore& store, MessageBoxes& boxes);
+    ~FinderDriver();
+
+    Finder& window() const { return *finder_; }
+    TreeView* tree() const;
+    ListView* list() const;
+    QString statusText() const;
+    // Fails the test when the window has no such action.
+    QAction* action(const QString& name) const;
+    TreeNode* node(const QString& below) const;
+
+    // A left click on the node's text.
+    void click(const QString& below);
+    // Clicks the application, then the section.
+    void open(const QString& application, const QString& section);
+    // Selects exactly the rows with these 1-based numbers.
+    void selectRows(const QList<int>& rows);
+    // A left double click on row `row`.
+    void doubleClickRow(int row);
+
+    QStringList childTexts(const QString& below) const;
+    QStringList rows() const; // "key=value", in list order
+
+private:
+    std::unique_ptr<Finder> finder_;
+};
+
+// Types into each editable box of the edit dialog in turn (application, section, key, value),
+// replacing its text, as an input method hands text over; then, with `ok`, clicks OK.
+void typeInto(QDialog& editDialog, const QStringList& typed, bool ok = false);
+
+// Acts on the modal dialogs that open, one act each, in order, from within their exec(). After
+// its act a dialog is closed whatever the act did, and a dialog no act awaits fails the test and
+// is closed, so exec() always returns and no test can hang on a dialog.
+class ModalScript : public QObject {
+public:
+    using Act = std::function<void(QDialog&)>;
+
+    ModalScript();
+    void then(Act act);
+    // True when every act has run; drops those that have not, so none carries over to the next
+    // test.
+    bool finish();
+
+private:
+    void poll();
+
+    QList<Act> acts_;
+    QTimer timer_;
+    bool acting_ = false; // an act that waits must not hand its dialog to the next act
+};
+
+} // namespace keyloft::testing
