@@ -3,10 +3,13 @@
 #include "control_error.h"
 #include "image_list.h"
 
+#include <QApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QTimer>
+
+#include <utility>
 
 namespace keyloft {
 
@@ -26,6 +29,8 @@ QString ListItem::SubItems(int index) const {
 void ListItem::SetSubItems(int index, const QString& text) {
     checkColumn(index);
     setText(index, text);
+    if (sortKeyColumn_ == index)
+        sortKeyColumn_ = -1;
 }
 
 void ListItem::SetSelected(bool selected) {
@@ -34,12 +39,11 @@ void ListItem::SetSelected(bool selected) {
 }
 
 bool ListItem::operator<(const QTreeWidgetItem& other) const {
-    const int column = treeWidget() ? treeWidget()->sortColumn() : 0;
-    const QString mine = text(column);
-    const QString theirs = other.text(column);
-    if (const int c = mine.compare(theirs, Qt::CaseInsensitive); c != 0)
-        return c < 0;
-    return mine < theirs;
+    const auto* view = static_cast<const ListView*>(treeWidget());
+    const int column = view->sortColumn();
+    const int c = view->sortKeyOf(*this, column)
+                      .compare(view->sortKeyOf(static_cast<const ListItem&>(other), column));
+    return c != 0 ? c < 0 : text(column) < other.text(column);
 }
 
 int ListItemCollection::Count() const {
@@ -101,13 +105,20 @@ void ColumnHeaderCollection::Clear() {
     view_.setColumnCount(0);
 }
 
-ListView::ListView(QWidget* parent) : QTreeWidget(parent), items_(*this), columns_(*this) {
+ListView::ListView(QWidget* parent)
+    : QTreeWidget(parent), items_(*this), columns_(*this),
+      collator_(QLocale(QLocale::Japanese, QLocale::Japan)) {
     setRootIsDecorated(false);
     setItemsExpandable(false);
     setUniformRowHeights(true);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     header()->setSectionsMovable(false);
     header()->setStretchLastSection(false); // columns keep the widths they are given
+    header()->setSectionsClickable(true);
+    connect(header(), &QHeaderView::sectionClicked, this,
+            [this](int logical) { emit ColumnClick(header()->visualIndex(logical) + 1); });
+    collator_.setCaseSensitivity(Qt::CaseInsensitive);
+    collator_.setNumericMode(true);
 }
 
 ListItem* ListView::HitTest(QPoint point) const {
@@ -117,13 +128,13 @@ ListItem* ListView::HitTest(QPoint point) const {
 void ListView::SetSortOrder(Qt::SortOrder order) {
     sortOrder_ = order;
     if (sorted_)
-        sortNow();
+        sortSoon();
 }
 
 void ListView::SetSortKey(int column) {
     sortKey_ = column;
     if (sorted_)
-        sortNow();
+        sortSoon();
 }
 
 void ListView::SetSorted(bool sorted) {
@@ -137,6 +148,14 @@ void ListView::sortNow() {
     sortItems(sortKey_, sortOrder_);
 }
 
+const QCollatorSortKey& ListView::sortKeyOf(const ListItem& row, int column) const {
+    if (row.sortKeyColumn_ != column) {
+        row.sortKey_ = collator_.sortKey(row.text(column));
+        row.sortKeyColumn_ = column;
+    }
+    return *row.sortKey_;
+}
+
 void ListView::sortSoon() {
     if (sortPending_)
         return;
@@ -145,6 +164,30 @@ void ListView::sortSoon() {
         if (sorted_ && sortPending_)
             sortNow();
     });
+}
+
+void ListView::mousePressEvent(QMouseEvent* event) {
+    const QPoint at = event->position().toPoint();
+    if (event->button() == Qt::LeftButton) {
+        leftPressedAt_ = at;
+        QTreeWidget::mousePressEvent(event);
+    } else {
+        event->accept(); // the pop-up menu acts on the selection as it is
+    }
+    emit MouseDown(event->button(), event->modifiers(), at);
+}
+
+void ListView::mouseReleaseEvent(QMouseEvent* event) {
+    QTreeWidget::mouseReleaseEvent(event);
+    const auto pressedAt = std::exchange(leftPressedAt_, std::nullopt);
+    if (event->button() != Qt::LeftButton || !pressedAt)
+        return;
+    const QPoint at = event->position().toPoint();
+    if ((at - *pressedAt).manhattanLength() >= QApplication::startDragDistance())
+        return; // a drag selects rows; it is no click
+    if (ListItem* row = HitTest(*pressedAt); row && row == HitTest(at))
+        emit ItemClick(row);
+    emit Click();
 }
 
 void ListView::mouseDoubleClickEvent(QMouseEvent* event) {

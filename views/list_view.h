@@ -1,9 +1,12 @@
 #pragma once
 
+#include <QCollator>
 #include <QColor>
 #include <QHash>
 #include <QString>
 #include <QTreeWidget>
+
+#include <optional>
 
 namespace keyloft {
 
@@ -21,15 +24,19 @@ public:
     void SetSubItems(int index, const QString& text);
     bool Selected() const { return isSelected(); }
     void SetSelected(bool selected);
-    // Sorting: case-insensitive, then code unit by code unit.
+    // Sorting: the list's collation, then code unit by code unit.
     bool operator<(const QTreeWidgetItem& other) const override;
 
 private:
     friend class ListItemCollection;
+    friend class ListView;
     ListItem(const QString& key, const QString& text) : key_(key) { setText(0, text); }
     void checkColumn(int index) const;
 
     QString key_;
+    // The collation key of one column's text, made once per sort rather than per comparison.
+    mutable std::optional<QCollatorSortKey> sortKey_;
+    mutable int sortKeyColumn_ = -1;
 };
 
 // The rows of a ListView: keyed, numbered from 1 in the order shown.
@@ -84,12 +91,15 @@ public:
     // The row under a point of the viewport, or none.
     ListItem* HitTest(QPoint point) const;
 
+    // Rows sort by the text of column SortKey in the platform's Japanese collation: kana in their
+    // reading order, letter case ignored, numbers by value ("Key2" before "Key10"). While
+    // sorted, a change of order or column, or rows added later, take effect at the next turn of
+    // the event loop; setting Sorted sorts at once.
     Qt::SortOrder SortOrder() const { return sortOrder_; }
     void SetSortOrder(Qt::SortOrder order);
     int SortKey() const { return sortKey_; }
     void SetSortKey(int column);
     bool Sorted() const { return sorted_; }
-    // While sorted, rows added later take their place at the next turn of the event loop.
     void SetSorted(bool sorted);
 
     QColor BackColor() const;
@@ -100,17 +110,29 @@ public:
     const ImageList* imageList() const { return images_; }
 
 signals:
-    // A double click anywhere in the list; Enter acts as one, so the keyboard reaches it too.
+    // A click on a column header; column is its 1-based position.
+    void ColumnClick(int column);
+    // A left click on a row, raised just before the Click of the same click.
+    void ItemClick(keyloft::ListItem* row);
+    // A left click anywhere in the list, on a row or not; a drag is no click.
+    void Click();
+    // A left double click anywhere in the list; Enter acts as one, so the keyboard reaches it too.
     void DblClick();
+    // Any button pressed, at a point of the viewport. Only the left button selects rows.
+    void MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, QPoint at);
 
 protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
     friend class ListItemCollection;
+    friend class ListItem;
     void sortNow();
     void sortSoon();
+    const QCollatorSortKey& sortKeyOf(const ListItem& row, int column) const;
 
     ListItemCollection items_;
     ColumnHeaderCollection columns_;
@@ -119,6 +141,8 @@ private:
     int sortKey_ = 0;
     bool sorted_ = false;
     bool sortPending_ = false;
+    QCollator collator_;
+    std::optional<QPoint> leftPressedAt_;
 };
 
 } // namespace keyloft

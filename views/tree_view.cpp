@@ -132,8 +132,10 @@ TreeView::TreeView(QWidget* parent) : QTreeWidget(parent), nodes_(*this) {
     setHeaderHidden(true);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setUniformRowHeights(true);
-    connect(this, &QTreeWidget::itemClicked, this,
-            [this](QTreeWidgetItem* item) { emit NodeClick(static_cast<TreeNode*>(item)); });
+    connect(this, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) {
+        clicked_ = true;
+        emit NodeClick(static_cast<TreeNode*>(item));
+    });
 }
 
 TreeView::~TreeView() {
@@ -150,20 +152,45 @@ TreeNode* TreeView::HitTest(QPoint point) const {
 }
 
 void TreeView::mousePressEvent(QMouseEvent* event) {
-    // Only a left click on a node selects; nothing deselects. So the tree always has the one
-    // selected node that the window's state follows.
-    if (event->button() != Qt::LeftButton || !itemAt(event->position().toPoint())) {
+    const QPoint at = event->position().toPoint();
+    // Only a left press on a node selects; the pop-up menu acts on the node already selected.
+    if (event->button() == Qt::LeftButton && itemAt(at)) {
+        pressedWith_ = QPersistentModelIndex(currentIndex());
+        clicked_ = false;
+        QTreeWidget::mousePressEvent(event);
+    } else {
         event->accept();
-        return;
     }
-    QTreeWidget::mousePressEvent(event);
+    emit MouseDown(event->button(), event->modifiers(), at);
+}
+
+void TreeView::mouseReleaseEvent(QMouseEvent* event) {
+    QTreeWidget::mouseReleaseEvent(event);
+    if (event->button() == Qt::LeftButton && pressedWith_) {
+        if (!clicked_)
+            followSelection(*pressedWith_);
+        pressedWith_.reset();
+    }
 }
 
 void TreeView::keyPressEvent(QKeyEvent* event) {
-    QTreeWidgetItem* before = currentItem();
+    const QPersistentModelIndex before(currentIndex());
     QTreeWidget::keyPressEvent(event);
-    if (QTreeWidgetItem* after = currentItem(); after && after != before && after->isSelected())
-        emit NodeClick(static_cast<TreeNode*>(after));
+    followSelection(before);
+}
+
+void TreeView::followSelection(const QPersistentModelIndex& before) {
+    if (TreeNode* after = SelectedItem(); after && indexFromItem(after) != before)
+        emit NodeClick(after);
+}
+
+QItemSelectionModel::SelectionFlags TreeView::selectionCommand(const QModelIndex& index,
+                                                               const QEvent* event) const {
+    // Ctrl+click or Ctrl+Space on the selected node would leave none selected.
+    const auto flags = QTreeWidget::selectionCommand(index, event);
+    if (flags & (QItemSelectionModel::Deselect | QItemSelectionModel::Toggle))
+        return QItemSelectionModel::NoUpdate;
+    return flags;
 }
 
 } // namespace keyloft

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QTreeWidget>
 
+#include <optional>
 #include <vector>
 
 namespace keyloft {
@@ -79,8 +80,10 @@ private:
 };
 
 // A tree control whose nodes carry keys and images from an attached ImageList. NodeClick is
-// raised when the user selects a node, with the mouse or with the keyboard; a right or middle
-// button press, or a press beside every node, leaves the selection alone.
+// raised for a left click on a node, and whenever a gesture of the mouse (a drag, say) or of the
+// keyboard leaves another node selected, so that the window always follows the node the user
+// sees selected. No gesture leaves the tree without a selected node; a right or middle button
+// press, or a press beside every node, leaves the selection alone.
 class TreeView : public QTreeWidget {
     Q_OBJECT
 
@@ -91,6 +94,8 @@ public:
     TreeNodeCollection& Nodes() { return nodes_; }
     const TreeNodeCollection& Nodes() const { return nodes_; }
     TreeNode* SelectedItem() const;
+    // The node with the keyboard focus, which the tree moves on by itself when that node goes.
+    TreeNode* CurrentNode() const { return static_cast<TreeNode*>(currentItem()); }
     // The node under a point of the viewport, or none.
     TreeNode* HitTest(QPoint point) const;
     void SetImageList(const ImageList* images) { images_ = images; }
@@ -98,14 +103,25 @@ public:
 
 signals:
     void NodeClick(keyloft::TreeNode* node);
+    // Any button pressed, at a point of the viewport.
+    void MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, QPoint at);
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
+                                                         const QEvent* event) const override;
 
 private:
+    // Raises NodeClick when the gesture that began with `before` selected was no click and left
+    // another node selected.
+    void followSelection(const QPersistentModelIndex& before);
+
     TreeNodeCollection nodes_;
     const ImageList* images_ = nullptr;
+    std::optional<QPersistentModelIndex> pressedWith_; // the selection a left press began with
+    bool clicked_ = false;
 };
 
 } // namespace keyloft
