@@ -1,3 +1,4 @@
+#include "browser_opener.h"
 #include "finder.h"
 #include "identity.h"
 #include "message_boxes.h"
@@ -15,8 +16,9 @@ int main(int argc, char* argv[]) {
 
     keyloft::SystemIdentity identity;
     keyloft::QtMessageBoxes boxes;
+    keyloft::DesktopBrowserOpener browser;
     const auto store = keyloft::openDefaultStore();
-    const auto finder = keyloft::Main(identity, boxes, *store);
+    const auto finder = keyloft::Main(identity, boxes, browser, *store);
     if (!finder)
         return 1;
     return QApplication::exec();

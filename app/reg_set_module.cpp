@@ -12,7 +12,7 @@ QString gComputerName;
 QString gUserName;
 
 std::unique_ptr<Finder> Main(const IdentitySource& identity, MessageBoxes& boxes,
-                             SettingsStore& store) {
+                             BrowserOpener& browser, SettingsStore& store) {
     if (!GetPcInfo(identity, gComputerName, gUserName)) {
         boxes.show(nullptr, QStringLiteral("ＰＣ情報の取得に失敗しました。処理を中断します。"),
                    QMessageBox::Information, QMessageBox::Ok, QMessageBox::Ok);
@@ -20,7 +20,7 @@ std::unique_ptr<Finder> Main(const IdentitySource& identity, MessageBoxes& boxes
     }
     // Loading the window reads the whole list of applications.
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    auto finder = std::make_unique<Finder>(store, boxes, gComputerName, gUserName);
+    auto finder = std::make_unique<Finder>(store, boxes, browser, gComputerName, gUserName);
     QGuiApplication::restoreOverrideCursor();
     finder->show();
     return finder;

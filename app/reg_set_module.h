@@ -6,6 +6,7 @@
 
 namespace keyloft {
 
+class BrowserOpener;
 class Finder;
 class IdentitySource;
 class MessageBoxes;
@@ -18,6 +19,6 @@ extern QString gUserName;
 // Fetches the identity and opens the main window. Returns no window when the identity could not
 // be read: the user has been told, and the program is to end.
 std::unique_ptr<Finder> Main(const IdentitySource& identity, MessageBoxes& boxes,
-                             SettingsStore& store);
+                             BrowserOpener& browser, SettingsStore& store);
 
 } // namespace keyloft

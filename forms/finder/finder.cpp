@@ -1,5 +1,7 @@
 #include "finder.h"
 
+#include "about.h"
+#include "browser_opener.h"
 #include "edit_setting.h"
 #include "list_tools.h"
 #include "list_view.h"
@@ -22,6 +24,7 @@
 #include <QStatusBar>
 
 #include <string_view>
+#include <utility>
 
 namespace keyloft {
 
@@ -52,9 +55,9 @@ QColor buttonFace() {
 
 } // namespace
 
-Finder::Finder(SettingsStore& store, MessageBoxes& boxes, const QString& computerName,
-               const QString& userName, QWidget* parent)
-    : QMainWindow(parent), store_(store), boxes_(boxes),
+Finder::Finder(SettingsStore& store, MessageBoxes& boxes, BrowserOpener& browser,
+               const QString& computerName, const QString& userName, QWidget* parent)
+    : QMainWindow(parent), store_(store), boxes_(boxes), browser_(browser),
       rootText_(computerName + u'(' + userName + u')') {
     setWindowTitle(programTitle());
     setWindowIcon(imageIcon(u"computer"));
@@ -104,6 +107,7 @@ void Finder::createControls() {
     lview_01->setColumnWidth(0, twips(2200));
     lview_01->setColumnWidth(1, twips(2400));
     lview_01->SetMultiSelect(true);
+    lview_01->SetSortOrder(Qt::DescendingOrder); // so that the first header click sorts A to Z
 
     setTabOrder(tview_01, lview_01);
     tview_01->setFocus();
@@ -135,7 +139,9 @@ void Finder::createMenus() {
 
     connect(MenuClose, &QAction::triggered, this, &Finder::MenuClose_Click);
     connect(MenuNew, &QAction::triggered, this, &Finder::MenuNew_Click);
+    connect(MenuDel, &QAction::triggered, this, &Finder::MenuDel_Click);
     connect(MenuReload, &QAction::triggered, this, &Finder::MenuReload_Click);
+    connect(MenuAbout, &QAction::triggered, this, &Finder::MenuAbout_Click);
 }
 
 void Finder::Form_Load() {
@@ -148,7 +154,12 @@ void Finder::Form_Load() {
         if (node)
             tview_01_NodeClick(*node);
     });
+    connect(lview_01, &ListView::ColumnClick, this, &Finder::lview_01_ColumnClick);
+    connect(lview_01, &ListView::ItemClick, this, &Finder::lview_01_ItemClick);
+    connect(lview_01, &ListView::Click, this, &Finder::lview_01_Click);
     connect(lview_01, &ListView::DblClick, this, &Finder::lview_01_DblClick);
+    connect(lview_01, &ListView::MouseDown, this, &Finder::lview_01_MouseDown);
+    connect(tview_01, &TreeView::MouseDown, this, &Finder::tview_01_MouseDown);
 }
 
 bool Finder::eventFilter(QObject* watched, QEvent* event) {
@@ -287,6 +298,118 @@ void Finder::MenuNew_Click() {
 
 void Finder::MenuReload_Click() {
     ResetView();
+}
+
+void Finder::MenuAbout_Click() {
+    About box(browser_, this);
+    box.exec();
+}
+
+// Selected rows win over the node: while any is selected, no section or application goes.
+void Finder::MenuDel_Click() {
+    const QString warning =
+        u"よろしいですか？\r\n\r\n誤った削除を行なった場合にはアプリケーションが動作しなくなる可能性があります。"_s;
+    std::vector<Text> keys;
+    ListItemCollection& rows = lview_01->ListItems();
+    for (int i = 1; i <= rows.Count(); ++i) {
+        if (rows.Item(i)->Selected())
+            keys.push_back(rows.Item(i)->Text().toStdU16String());
+    }
+    if (!keys.empty())
+        return deleteKeys(keys, warning);
+
+    TreeNode& node = *treeTool->nowNode;
+    QString question;
+    switch (NodeLevel(node)) {
+    case kLevelApplication:
+        question = u"アプリケーション「"_s + node.Text() + u"」の設定情報を全て削除します。"_s;
+        break;
+    case kLevelSection:
+        question = u"アプリケーション「"_s + node.Parent()->Text() + u"」の\r\nセクション「"_s +
+                   node.Text() + u"」の設定情報を全て削除します。"_s;
+        break;
+    default:
+        boxes_.show(this, u"削除できないノードを選択しています\r\n\r\n"_s + node.FullPath(),
+                    QMessageBox::Warning, QMessageBox::Ok, QMessageBox::Ok);
+        return;
+    }
+    if (boxes_.show(this, question + warning, QMessageBox::Question,
+                    QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel) != QMessageBox::Ok)
+        return;
+    try {
+        if (NodeLevel(node) == kLevelApplication)
+            store_.DeleteSetting(toStore(node.Text()));
+        else
+            store_.DeleteSetting(toStore(node.Parent()->Text()), toStore(node.Text()));
+    } catch (const StoreError& e) {
+        boxes_.show(this, fromStore(e.description()), QMessageBox::Warning, QMessageBox::Ok,
+                    QMessageBox::Ok);
+        return;
+    }
+    removeCurrentNode();
+}
+
+void Finder::deleteKeys(const std::vector<Text>& keys, const QString& warning) {
+    if (boxes_.show(this,
+                    u"選択された"_s + QString::number(keys.size()) +
+                        u"個のキー情報を削除します。"_s + warning,
+                    QMessageBox::Question, QMessageBox::Ok | QMessageBox::Cancel,
+                    QMessageBox::Cancel) != QMessageBox::Ok) {
+        lview_01->SetMultiSelect(false);
+        lview_01->SetMultiSelect(true);
+        return;
+    }
+    TreeNode& section = *treeTool->nowNode;
+    try {
+        store_.DeleteSettings(toStore(section.Parent()->Text()), toStore(section.Text()), keys);
+    } catch (const StoreError& e) {
+        // Keys before the failing one are gone already: the list shows what is stored.
+        boxes_.show(this, fromStore(e.description()), QMessageBox::Warning, QMessageBox::Ok,
+                    QMessageBox::Ok);
+    }
+    tview_01_NodeClick(section);
+}
+
+// A removed node must not stay current: the node the tree selects in its place is handled as if
+// the user had clicked it, so that the list, the status bar and the commands all follow it.
+void Finder::removeCurrentNode() {
+    tview_01->Nodes().Remove(treeTool->nowNode->Index());
+    TreeNode* next = tview_01->CurrentNode();
+    if (!next)
+        next = treeTool->Root_Node();
+    next->SetSelected(true);
+    tview_01_NodeClick(*next);
+}
+
+void Finder::lview_01_ColumnClick(int column) {
+    lview_01->SetSortOrder(lview_01->SortOrder() == Qt::AscendingOrder ? Qt::DescendingOrder
+                                                                       : Qt::AscendingOrder);
+    lview_01->SetSortKey(column - 1);
+    lview_01->SetSorted(true);
+}
+
+void Finder::lview_01_ItemClick() {
+    itemClicked = true;
+}
+
+// A click that hit no row clears the selection.
+void Finder::lview_01_Click() {
+    if (std::exchange(itemClicked, false))
+        return;
+    ListItemCollection& rows = lview_01->ListItems();
+    for (int i = 1; i <= rows.Count(); ++i)
+        rows.Item(i)->SetSelected(false);
+}
+
+// The Edit menu pops up over a row or a node, and acts on what is selected already.
+void Finder::lview_01_MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers, QPoint at) {
+    if (button == Qt::RightButton && lview_01->HitTest(at))
+        MenuEdit->popup(lview_01->viewport()->mapToGlobal(at));
+}
+
+void Finder::tview_01_MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers, QPoint at) {
+    if (button == Qt::RightButton && tview_01->HitTest(at))
+        MenuEdit->popup(tview_01->viewport()->mapToGlobal(at));
 }
 
 // One dialog after another, for each row still selected when its turn comes. A save refills the

@@ -6,6 +6,8 @@
 #include <QString>
 
 #include <memory>
+#include <string>
+#include <vector>
 
 class QAction;
 class QLabel;
@@ -14,6 +16,8 @@ class QStatusBar;
 
 namespace keyloft {
 
+class BrowserOpener;
+class ListItem;
 class ListTOOLs;
 class ListView;
 class MessageBoxes;
@@ -28,8 +32,8 @@ class Finder : public QMainWindow {
     Q_OBJECT
 
 public:
-    Finder(SettingsStore& store, MessageBoxes& boxes, const QString& computerName,
-           const QString& userName, QWidget* parent = nullptr);
+    Finder(SettingsStore& store, MessageBoxes& boxes, BrowserOpener& browser,
+           const QString& computerName, const QString& userName, QWidget* parent = nullptr);
     ~Finder() override;
 
     // Puts the window into the state for Node: root, application (its sections listed afresh)
@@ -39,6 +43,20 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+
+private slots:
+    // The commands and the pointer on list and tree.
+    void MenuClose_Click();
+    void MenuNew_Click();
+    void MenuDel_Click();
+    void MenuReload_Click();
+    void MenuAbout_Click();
+    void lview_01_ColumnClick(int column);
+    void lview_01_ItemClick();
+    void lview_01_Click();
+    void lview_01_DblClick();
+    void lview_01_MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, QPoint at);
+    void tview_01_MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, QPoint at);
 
 private:
     void createControls();
@@ -51,14 +69,12 @@ private:
     void LoadSettingsList(TreeNode& section);
     void setSelectionState(bool listEnabled, bool deletable);
     void setStatusText(const QString& text);
-
-    void MenuClose_Click();
-    void MenuNew_Click();
-    void MenuReload_Click();
-    void lview_01_DblClick();
+    void deleteKeys(const std::vector<std::u16string>& keys, const QString& warning);
+    void removeCurrentNode();
 
     SettingsStore& store_;
     MessageBoxes& boxes_;
+    BrowserOpener& browser_;
     QString rootText_;
 
     ImageList ImageList1;
