@@ -58,26 +58,12 @@ QString states(const QDialog& dialog) {
     return states;
 }
 Box question(const QString& text) {
-    return {text, QMessageBox::Question, QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok};
+    return testing::ScriptedMessageBoxes::question(text, QMessageBox::Ok);
 }
-Box exclamation(const QString& text) {
-    return {text, QMessageBox::Warning, QMessageBox::Ok, QMessageBox::Ok};
-}
+constexpr auto exclamation = testing::ScriptedMessageBoxes::exclamation;
 const QString kConfirm = u"入力した情報で登録します。よろしいですか？"_s;
 
 } // namespace
-
-namespace keyloft::testing {
-bool operator==(const Box& a, const Box& b) {
-    return a.text == b.text && a.icon == b.icon && a.buttons == b.buttons &&
-           a.defaultButton == b.defaultButton;
-}
-char* toString(const Box& box) {
-    return QTest::toString(box.text + u" icon %1 buttons %2 default %3"_s.arg(box.icon)
-                                          .arg(box.buttons.toInt())
-                                          .arg(box.defaultButton));
-}
-} // namespace keyloft::testing
 
 class EditSettingTest : public QObject {
     Q_OBJECT

@@ -1,6 +1,5 @@
 #include "control_error.h"
 #include "image_list.h"
-#include "list_tools.h"
 #include "list_view.h"
 #include "node_level.h"
 #include "tree_tools.h"
@@ -32,13 +31,6 @@ QStringList childTexts(const QTreeWidgetItem* parent) {
     return texts;
 }
 
-QStringList headers(const ListView& list) {
-    QStringList texts;
-    for (int column = 0; column < list.columnCount(); ++column)
-        texts.append(list.headerItem()->text(column));
-    return texts;
-}
-
 } // namespace
 
 class ViewsTest : public QObject {
@@ -58,7 +50,6 @@ private slots:
         list_->SetImageList(&images_);
         list_->setHeaderLabels({u"キー名称"_s, u"設定値"_s});
         tools_ = TreeTOOLs();
-        rows_ = ListTOOLs();
     }
 
     void treeToolsBuildAndPrune() {
@@ -113,75 +104,11 @@ private slots:
         QCOMPARE(kindOf([&] { rows.Item(2); }), NoSuchElement);
     }
 
-    void listInitHandlesColumns() {
-        list_->ListItems().Add(u"L1"_s, u"1"_s);
-        rows_.init(*list_);
-        QCOMPARE(list_->ListItems().Count(), 0);
-        QCOMPARE(headers(*list_), QStringList({u"キー名称"_s, u"設定値"_s})); // none given: kept
-        rows_.init(*list_, QStringList({u"a"_s, u"b"_s, u"c"_s}));
-        rows_.initItem(); // rows only
-        QCOMPARE(headers(*list_), QStringList({u"a"_s, u"b"_s, u"c"_s}));
-        rows_.init(*list_, QStringList());
-        QCOMPARE(headers(*list_), QStringList());
-    }
-
-    void addListItemFillsARow() {
-        rows_.init(*list_);
-        rows_.AddListItem(u"b"_s, u"Lb"_s);
-        rows_.AddListItem(u"a"_s, u"La"_s, 4, QStringList({u"値"_s}));
-        const ListItem* bare = list_->ListItems().Item(1);
-        QCOMPARE(bare->SubItems(1), QString());
-        QVERIFY(bare->icon(0).isNull());
-        const ListItem* full = list_->ListItems().Item(2);
-        QCOMPARE(full->Key(), u"La"_s);
-        QCOMPARE(full->SubItems(1), u"値"_s);
-        QCOMPARE(full->icon(0).cacheKey(), images_.Item(4).cacheKey());
-    }
-
-    void sortingFollowsKeyAndOrder() {
-        rows_.init(*list_);
-        for (const auto& [key, value] :
-             {std::pair(u"b"_s, u"2"_s), {u"C"_s, u"1"_s}, {u"a"_s, u"3"_s}})
-            rows_.AddListItem(key, u'L' + key, 4, QStringList({value}));
-        list_->SetSorted(true);
-        const auto rows = [this] { return childTexts(list_->invisibleRootItem()); };
-        QCOMPARE(rows(), QStringList({u"a"_s, u"b"_s, u"C"_s})); // case does not split
-        list_->SetSortOrder(Qt::DescendingOrder);
-        QCOMPARE(rows(), QStringList({u"C"_s, u"b"_s, u"a"_s}));
-        list_->SetSortKey(1);
-        QCOMPARE(rows(), QStringList({u"a"_s, u"b"_s, u"C"_s}));
-        rows_.AddListItem(u"z"_s, u"Lz"_s, 4, QStringList({u"0"_s}));
-        QTRY_COMPARE(rows(), QStringList({u"a"_s, u"b"_s, u"C"_s, u"z"_s}));
-    }
-
-    void onlyALeftClickOnANodeSelects() {
-        tools_.init(*tree_, u"R"_s);
-        tools_.AddNodeChild(u"A"_s, u"a"_s);
-        tools_.Root_Node()->SetExpanded(true);
-        tools_.Root_Node()->SetSelected(true);
-        tree_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(tree_.get()));
-        QList<TreeNode*> clicked;
-        connect(tree_.get(), &TreeView::NodeClick, this,
-                [&clicked](TreeNode* node) { clicked.append(node); });
-
-        TreeNode* a = tools_.newNode;
-        const QPoint onA = tree_->visualItemRect(a).center();
-        QCOMPARE(tree_->HitTest(onA), a);
-        QTest::mouseClick(tree_->viewport(), Qt::RightButton, {}, onA);
-        QVERIFY(!a->Selected());
-        QTest::mouseClick(tree_->viewport(), Qt::LeftButton, {}, onA);
-        QTest::mouseClick(tree_->viewport(), Qt::LeftButton, {}, {5, tree_->height() - 5});
-        QCOMPARE(tools_.Selected_Node(), a); // a click beside every node keeps the selection
-        QCOMPARE(clicked, QList<TreeNode*>({a}));
-    }
-
 private:
     ImageList images_;
     std::unique_ptr<TreeView> tree_;
     std::unique_ptr<ListView> list_;
     TreeTOOLs tools_;
-    ListTOOLs rows_;
 };
 
 QTEST_MAIN(ViewsTest)

@@ -47,14 +47,23 @@ private slots:
         QVERIFY(boxes_.allAnswered());
     }
 
-    void wineReadsWhatTheDialogSaved() {
+    void wineReadsWhatTheWindowsLeft() {
         FinderDriver window(*store_, boxes_);
+        boxes_.script(QMessageBox::Ok);
         boxes_.script(QMessageBox::Ok);
         modals_.then([](QDialog& dialog) {
             testing::typeInto(dialog, {u"Keyloft Test"_s, u"Window"_s, u" Left "_s, u"42"_s}, true);
+            testing::typeInto(dialog, {u"Keyloft Test"_s, u"Window"_s, u"Top"_s, u"7"_s}, true);
         });
         window.action(u"MenuNew"_s)->trigger();
-        QVERIFY(query(u"Keyloft Test\\Window"_s).endsWith(u"Left REG_SZ 42"_s));
+        QVERIFY(query(u"Keyloft Test\\Window"_s).endsWith(u"Left REG_SZ 42 Top REG_SZ 7"_s));
+
+        window.action(u"MenuReload"_s)->trigger();
+        window.open(u"Keyloft Test"_s, u"Window"_s);
+        window.selectRows({1});
+        boxes_.script(QMessageBox::Ok);
+        window.action(u"MenuDel"_s)->trigger();
+        QVERIFY(query(u"Keyloft Test\\Window"_s).endsWith(u"Window Top REG_SZ 7"_s));
     }
 
 private:

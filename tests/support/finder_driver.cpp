@@ -16,7 +16,7 @@ namespace keyloft::testing {
 using namespace Qt::StringLiterals;
 
 FinderDriver::FinderDriver(SettingsStore& store, MessageBoxes& boxes)
-    : finder_(std::make_unique<Finder>(store, boxes, u"PC01"_s, u"taro"_s)) {
+    : finder_(std::make_unique<Finder>(store, boxes, browser_, u"PC01"_s, u"taro"_s)) {
     finder_->show();
     if (!QTest::qWaitForWindowActive(finder_.get()))
         QTest::qFail("the main window did not become active", __FILE__, __LINE__);
@@ -128,8 +128,8 @@ void ModalScript::poll() {
     // A dialog that an act closed is no longer the active modal widget, so each act meets the
     // next dialog that opens.
     auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-    if (!dialog || acting_)
-        return;
+    if (!dialog || acting_ || !dialog->isActiveWindow())
+        return; // acts meet the dialog as the user does: shown and taking the keyboard
     if (acts_.isEmpty()) {
         QTest::qFail(qPrintable(u"unexpected dialog: "_s + dialog->windowTitle()), __FILE__,
                      __LINE__);

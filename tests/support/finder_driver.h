@@ -1,6 +1,7 @@
 #pragma once
 
 #include "finder.h"
+#include "recording_browser.h"
 
 #include <QDialog>
 #include <QList>
@@ -31,6 +32,7 @@ public:
     ~FinderDriver();
 
     Finder& window() const { return *finder_; }
+    RecordingBrowser& browser() { return browser_; }
     TreeView* tree() const;
     ListView* list() const;
     QString statusText() const;
@@ -51,6 +53,7 @@ public:
     QStringList rows() const; // "key=value", in list order
 
 private:
+    RecordingBrowser browser_;
     std::unique_ptr<Finder> finder_;
 };
 

@@ -19,7 +19,15 @@ public:
         QMessageBox::Icon icon;
         QMessageBox::StandardButtons buttons;
         QMessageBox::StandardButton defaultButton;
+        friend bool operator==(const Box&, const Box&) = default;
     };
+    // The two kinds of box the program shows: a question, and a refusal or failure.
+    static Box question(const QString& text, QMessageBox::StandardButton defaultButton) {
+        return {text, QMessageBox::Question, QMessageBox::Ok | QMessageBox::Cancel, defaultButton};
+    }
+    static Box exclamation(const QString& text) {
+        return {text, QMessageBox::Warning, QMessageBox::Ok, QMessageBox::Ok};
+    }
 
     void script(QMessageBox::StandardButton answer) { answers_.enqueue(answer); }
     const QList<Box>& shown() const { return shown_; }
@@ -44,5 +52,12 @@ private:
     QList<Box> shown_;
     QQueue<QMessageBox::StandardButton> answers_;
 };
+
+inline char* toString(const ScriptedMessageBoxes::Box& box) {
+    return QTest::toString(box.text + QStringLiteral(" (icon %1, buttons %2, default %3)")
+                                          .arg(box.icon)
+                                          .arg(box.buttons.toInt())
+                                          .arg(box.defaultButton));
+}
 
 } // namespace keyloft::testing

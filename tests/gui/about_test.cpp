@@ -1,0 +1,147 @@
+#include "finder_driver.h"
+#include "memory_store.h"
+#include "program_identity.h"
+#include "scripted_message_boxes.h"
+
+#include <QApplication>
+#include <QBitmap>
+#include <QFontDatabase>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QTest>
+
+using namespace keyloft;
+using namespace Qt::StringLiterals;
+using testing::FinderDriver;
+
+namespace {
+
+QLabel* label(const QDialog& box, const QString& name) {
+    return box.findChild<QLabel*>(name);
+}
+
+} // namespace
+
+class AboutTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() {
+        boxes_.clear();
+        window_ = std::make_unique<FinderDriver>(store_, boxes_);
+    }
+
+    void cleanup() {
+        QVERIFY(modals_.finish());
+        window_.reset();
+        QVERIFY(boxes_.allAnswered());
+        QVERIFY(QApplication::topLevelWidgets().isEmpty());
+    }
+
+    void showsTheProgramsIdentity() {
+        modals_.then([](QDialog& box) {
+            QCOMPARE(box.windowTitle(), u"Keyloftの情報"_s);
+            QCOMPARE(box.size(), QSize(337, 116));
+            QCOMPARE(box.minimumSize(), box.maximumSize());
+            QVERIFY(!(box.windowFlags() & Qt::WindowMinMaxButtonsHint));
+            QCOMPARE(label(box, u"lblTitle"_s)->text(), u"Keyloft"_s);
+            QCOMPARE(label(box, u"lblVersion"_s)->text(), u"ﾊﾞｰｼﾞｮﾝ: 1.2.1"_s);
+            QCOMPARE(label(box, u"lblComment"_s)->text(), u"比較的安全なﾚｼﾞｽﾄﾘｴﾃﾞｨﾀ"_s);
+            QCOMPARE(label(box, u"CopyRight"_s)->text(), u"© 2026 Keyloft developers"_s);
+            QVERIFY(!label(box, u"picIcon"_s)->pixmap().isNull());
+            QCOMPARE(box.findChild<QWidget*>(u"Line1"_s)->palette().color(QPalette::Window),
+                     QColor(128, 128, 128));
+            // The designed fonts, else the installed Japanese one, at the designed sizes.
+            for (const auto& [name, points] : {std::pair(u"lblTitle"_s, 12.0),
+                                               {u"lblComment"_s, 9.75},
+                                               {u"URL_Label"_s, 9.75}}) {
+                const QFontInfo font(label(box, name)->font());
+                QVERIFY2(font.family().contains(u"ゴシック"_s) ||
+                             font.family().contains(u"Gothic"_s) ||
+                             font.family().contains(u"CJK JP"_s),
+                         qPrintable(font.family()));
+                QCOMPARE(label(box, name)->font().pointSizeF(), points);
+            }
+            const QLabel* link = label(box, u"URL_Label"_s);
+            QVERIFY(link->font().underline());
+            QCOMPARE(link->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+            QCOMPARE(link->toolTip(), u"ﾀﾞﾌﾞﾙｸﾘｯｸでﾎｰﾑﾍﾟｰｼﾞへ..."_s);
+            QCOMPARE(link->cursor().shape(), Qt::BitmapCursor);
+            QCOMPARE(link->cursor().hotSpot(), QPoint(6, 1));
+            QCOMPARE(link->cursor().pixmap().size(), QSize(32, 32));
+            QCOMPARE(box.cursor().shape(), Qt::ArrowCursor);
+            QVERIFY(box.findChild<QPushButton*>(u"cmdOK"_s)->isDefault());
+        });
+        window_->action(u"MenuAbout"_s)->trigger();
+    }
+
+    void closes_data() {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("Enter") << u"enter"_s;
+        QTest::newRow("Esc") << u"esc"_s;
+        QTest::newRow("OK") << u"ok"_s;
+        QTest::newRow("close box") << u"close"_s;
+    }
+
+    void closes() {
+        QFETCH(QString, how);
+        modals_.then([&](QDialog& box) {
+            if (how == u"ok"_s)
+                QTest::mouseClick(box.findChild<QPushButton*>(u"cmdOK"_s), Qt::LeftButton);
+            else if (how == u"close"_s)
+                box.close();
+            else
+                QTest::keyClick(QApplication::focusWidget(),
+                                how == u"esc"_s ? Qt::Key_Escape : Qt::Key_Return);
+            QVERIFY(!box.isVisible());
+        });
+        window_->action(u"MenuAbout"_s)->trigger();
+    }
+
+    // A click, a double click or Space opens the address once; a failure shows nothing and the
+    // box stays open.
+    void linkOpensOnce_data() {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<bool>("succeeds");
+        QTest::newRow("click") << u"click"_s << true;
+        QTest::newRow("double click") << u"double"_s << true;
+        QTest::newRow("Space") << u"space"_s << true;
+        QTest::newRow("no browser") << u"click"_s << false;
+    }
+
+    void linkOpensOnce() {
+        QFETCH(QString, how);
+        QFETCH(bool, succeeds);
+        window_->browser().succeeds = succeeds;
+        modals_.then([&](QDialog& box) {
+            QLabel* link = label(box, u"URL_Label"_s);
+            if (how == u"click"_s) {
+                QTest::mouseClick(link, Qt::LeftButton);
+            } else if (how == u"double"_s) { // as the platform delivers it
+                const QPoint at = link->rect().center();
+                QTest::mouseClick(link, Qt::LeftButton, {}, at);
+                QMouseEvent twice(QEvent::MouseButtonDblClick, at, link->mapToGlobal(at),
+                                  Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+                QApplication::sendEvent(link, &twice);
+                QTest::mouseRelease(link, Qt::LeftButton, {}, at);
+            } else {
+                link->setFocus();
+                QTest::keyClick(link, Qt::Key_Space);
+            }
+            QVERIFY(box.isVisible());
+        });
+        window_->action(u"MenuAbout"_s)->trigger();
+        QCOMPARE(window_->browser().opened,
+                 QStringList({QString::fromStdU16String(std::u16string(identity::kHomePage))}));
+    }
+
+private:
+    testing::MemoryStore store_;
+    testing::ScriptedMessageBoxes boxes_;
+    std::unique_ptr<FinderDriver> window_;
+    testing::ModalScript modals_;
+};
+
+QTEST_MAIN(AboutTest)
+#include "about_test.moc"

@@ -1,0 +1,205 @@
+// The Delete command on a Wine prefix store in a temporary folder, a second store playing the
+// other program that changes the settings meanwhile.
+#include "finder_driver.h"
+#include "list_view.h"
+#include "message_boxes.h"
+#include "scripted_message_boxes.h"
+#include "settings_store.h"
+#include "tree_view.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace keyloft;
+using namespace Qt::StringLiterals;
+using testing::FinderDriver;
+using Boxes = testing::ScriptedMessageBoxes;
+
+namespace {
+
+const QString kWarning =
+    u"よろしいですか？\r\n\r\n誤った削除を行なった場合にはアプリケーションが動作しなくなる可能性があります。"_s;
+
+QStringList names(const std::vector<Text>& names) {
+    QStringList list;
+    for (const Text& name : names)
+        list.append(QString::fromStdU16String(name));
+    return list;
+}
+
+} // namespace
+
+class DeleteTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() {
+        boxes_.clear();
+        prefix_ = std::make_unique<QTemporaryDir>();
+        store_ = openWinePrefixStore(prefix_->path().toStdString());
+        other_ = openWinePrefixStore(prefix_->path().toStdString());
+        for (const auto* key : {u"k1", u"k2", u"k3", u"k4"})
+            store_->SaveSetting(u"A", u"S", key, u"v");
+        store_->SaveSetting(u"A", u"T", u"k", u"v");
+        store_->SaveSetting(u"B", u"S", u"k", u"v");
+        window_ = std::make_unique<FinderDriver>(*store_, boxes_);
+        window_->click(u"A"_s);
+        window_->tree()->expandAll();
+    }
+
+    void cleanup() {
+        window_.reset();
+        QVERIFY(boxes_.allAnswered());
+        QVERIFY(QApplication::topLevelWidgets().isEmpty());
+    }
+
+    // Every question names what goes and defaults to Cancel; Cancel leaves all as it was.
+    void cancelChangesNothing_data() {
+        QTest::addColumn<QString>("node");
+        QTest::addColumn<QList<int>>("rows");
+        QTest::addColumn<QString>("question");
+        QTest::newRow("keys") << u"A\\S"_s << QList<int>{1, 2, 4}
+                              << u"選択された3個のキー情報を削除します。"_s + kWarning;
+        QTest::newRow("section, no row selected")
+            << u"A\\S"_s << QList<int>{}
+            << u"アプリケーション「A」の\r\nセクション「S」の設定情報を全て削除します。"_s +
+                   kWarning;
+        QTest::newRow("application")
+            << u"A"_s << QList<int>{}
+            << u"アプリケーション「A」の設定情報を全て削除します。"_s + kWarning;
+    }
+
+    void cancelChangesNothing() {
+        QFETCH(QString, node);
+        QFETCH(QList<int>, rows);
+        QFETCH(QString, question);
+        window_->click(node);
+        window_->selectRows(rows);
+        const QByteArray before = userReg();
+        const int nodes = window_->tree()->Nodes().Count();
+        boxes_.script(QMessageBox::Cancel);
+        QTest::keyClick(window_->list(), Qt::Key_Delete);
+        QCOMPARE(boxes_.shown(), QList({Boxes::question(question, QMessageBox::Cancel)}));
+        QCOMPARE(userReg(), before);
+        QCOMPARE(window_->tree()->Nodes().Count(), nodes);
+        QCOMPARE(window_->list()->selectedItems().size(), rows.size());
+        QVERIFY(window_->list()->MultiSelect());
+    }
+
+    // After a node goes, the node the tree selects in its place is the current one: the next
+    // Delete names it.
+    void deleted_data() {
+        QTest::addColumn<QString>("node");
+        QTest::addColumn<QList<int>>("rows");
+        QTest::addColumn<QStringList>("rowsAfter");
+        QTest::addColumn<QString>("statusAfter");
+        QTest::addColumn<QString>("nextQuestion");
+        QTest::newRow("keys") << u"A\\S"_s << QList<int>{1, 3} << QStringList{u"k2=v"_s, u"k4=v"_s}
+                              << u"PC01(taro)\\A\\S"_s
+                              << u"アプリケーション「A」の\r\nセクション「S」"_s;
+        QTest::newRow("section: its sibling follows")
+            << u"A\\S"_s << QList<int>{} << QStringList{u"k=v"_s} << u"PC01(taro)\\A\\T"_s
+            << u"アプリケーション「A」の\r\nセクション「T」"_s;
+        QTest::newRow("application: the next one follows")
+            << u"A"_s << QList<int>{} << QStringList{} << u"PC01(taro)\\B"_s
+            << u"アプリケーション「B」の設定"_s;
+    }
+
+    void deleted() {
+        QFETCH(QString, node);
+        QFETCH(QList<int>, rows);
+        QFETCH(QStringList, rowsAfter);
+        QFETCH(QString, statusAfter);
+        QFETCH(QString, nextQuestion);
+        window_->click(node);
+        window_->selectRows(rows);
+        boxes_.script(QMessageBox::Ok);
+        window_->action(u"MenuDel"_s)->trigger();
+        QCOMPARE(window_->rows(), rowsAfter);
+        QCOMPARE(window_->statusText(), statusAfter);
+        QCOMPARE(window_->tree()->SelectedItem()->FullPath(), statusAfter);
+        QCOMPARE(names(store_->EnumRegSubKeys(kSettingsBasePath)),
+                 node == u"A"_s ? QStringList{u"B"_s} : QStringList({u"A"_s, u"B"_s}));
+        if (!rows.isEmpty())
+            QCOMPARE(store_->GetAllSettings(u"A", u"S").size(), 2u);
+
+        boxes_.script(QMessageBox::Cancel);
+        QTest::keyClick(window_->tree(), Qt::Key_Delete);
+        QVERIFY(boxes_.shown().last().text.startsWith(nextQuestion));
+    }
+
+    // The second of three keys went meanwhile: the first stays deleted, the third is not tried,
+    // and the list shows what is stored.
+    void keyRemovedMeanwhile() {
+        window_->click(u"A\\S"_s);
+        window_->selectRows({1, 2, 3});
+        other_->DeleteSetting(u"A", u"S", u"k2");
+        boxes_.script(QMessageBox::Ok);
+        boxes_.script(QMessageBox::Ok);
+        window_->action(u"MenuDel"_s)->trigger();
+        QCOMPARE(boxes_.shown().last(),
+                 Boxes::exclamation(u"削除しようとしたキー「k2」が見つかりません。"
+                                    u"ほかのプログラムが削除した可能性があります。"_s));
+        QCOMPARE(window_->rows(), QStringList({u"k3=v"_s, u"k4=v"_s}));
+    }
+
+    void rootIsRefused() {
+        window_->click(u""_s);
+        QTest::keyClick(window_->tree(), Qt::Key_Delete); // disabled there: nothing happens
+        QVERIFY(boxes_.shown().isEmpty());
+        boxes_.script(QMessageBox::Ok);
+        QMetaObject::invokeMethod(&window_->window(), "MenuDel_Click");
+        QCOMPARE(
+            boxes_.shown(),
+            QList({Boxes::exclamation(u"削除できないノードを選択しています\r\n\r\nPC01(taro)"_s)}));
+        QCOMPARE(names(store_->EnumRegSubKeys(kSettingsBasePath)), QStringList({u"A"_s, u"B"_s}));
+    }
+
+    // The real message box: Esc and the close box answer Cancel, Enter the default button.
+    void realBoxAnswers_data() {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QMessageBox::StandardButton>("answer");
+        QTest::newRow("Esc") << u"esc"_s << QMessageBox::Cancel;
+        QTest::newRow("close box") << u"close"_s << QMessageBox::Cancel;
+        QTest::newRow("Enter on the default") << u"enter"_s << QMessageBox::Cancel;
+    }
+
+    void realBoxAnswers() {
+        QFETCH(QString, how);
+        QFETCH(QMessageBox::StandardButton, answer);
+        testing::ModalScript modals;
+        modals.then([&](QDialog& dialog) {
+            QCOMPARE(dialog.windowTitle(), u"Keyloft"_s);
+            if (how == u"esc"_s)
+                QTest::keyClick(&dialog, Qt::Key_Escape);
+            else if (how == u"close"_s)
+                dialog.close();
+            else
+                QTest::keyClick(&dialog, Qt::Key_Return);
+        });
+        QtMessageBoxes real;
+        QCOMPARE(real.show(&window_->window(), u"?"_s, QMessageBox::Question,
+                           QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel),
+                 answer);
+        QVERIFY(modals.finish());
+    }
+
+private:
+    QByteArray userReg() const {
+        QFile file(prefix_->filePath(u"user.reg"_s));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    std::unique_ptr<QTemporaryDir> prefix_;
+    std::unique_ptr<SettingsStore> store_;
+    std::unique_ptr<SettingsStore> other_;
+    Boxes boxes_;
+    std::unique_ptr<FinderDriver> window_;
+};
+
+QTEST_MAIN(DeleteTest)
+#include "delete_test.moc"
