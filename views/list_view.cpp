@@ -7,6 +7,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QTimer>
 
 #include <utility>
@@ -105,16 +106,63 @@ void ColumnHeaderCollection::Clear() {
     view_.setColumnCount(0);
 }
 
+ListHeader::ListHeader(QWidget* parent) : QHeaderView(Qt::Horizontal, parent) {
+    setFocusPolicy(Qt::TabFocus);
+    setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+}
+
+void ListHeader::keyPressEvent(QKeyEvent* event) {
+    const int visual = visualIndex(focused_);
+    switch (event->key()) {
+    case Qt::Key_Left:
+    case Qt::Key_Right: {
+        const int next = visual + (event->key() == Qt::Key_Left ? -1 : 1);
+        if (next >= 0 && next < count())
+            focused_ = logicalIndex(next);
+        viewport()->update();
+        break;
+    }
+    case Qt::Key_Space:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        emit sectionClicked(focused_);
+        break;
+    default:
+        QHeaderView::keyPressEvent(event);
+    }
+}
+
+void ListHeader::paintEvent(QPaintEvent* event) {
+    QHeaderView::paintEvent(event);
+    if (!hasFocus() || focused_ >= count())
+        return;
+    QPainter painter(viewport());
+    painter.setPen(QPen(palette().color(QPalette::Highlight), 1, Qt::DotLine));
+    painter.drawRect(sectionViewportPosition(focused_) + 2, 2, sectionSize(focused_) - 5,
+                     height() - 5);
+}
+
+void ListHeader::focusInEvent(QFocusEvent* event) {
+    QHeaderView::focusInEvent(event);
+    viewport()->update();
+}
+
+void ListHeader::focusOutEvent(QFocusEvent* event) {
+    QHeaderView::focusOutEvent(event);
+    viewport()->update();
+}
+
 ListView::ListView(QWidget* parent)
     : QTreeWidget(parent), items_(*this), columns_(*this),
       collator_(QLocale(QLocale::Japanese, QLocale::Japan)) {
+    setHeader(new ListHeader(this));
+    header()->setSectionsClickable(true); // after setHeader, which would turn it off
     setRootIsDecorated(false);
     setItemsExpandable(false);
     setUniformRowHeights(true);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     header()->setSectionsMovable(false);
     header()->setStretchLastSection(false); // columns keep the widths they are given
-    header()->setSectionsClickable(true);
     connect(header(), &QHeaderView::sectionClicked, this,
             [this](int logical) { emit ColumnClick(header()->visualIndex(logical) + 1); });
     collator_.setCaseSensitivity(Qt::CaseInsensitive);
@@ -194,6 +242,13 @@ void ListView::mouseDoubleClickEvent(QMouseEvent* event) {
     QTreeWidget::mouseDoubleClickEvent(event);
     if (event->button() == Qt::LeftButton)
         emit DblClick();
+}
+
+// The menu key stands for a right press on the current row.
+void ListView::contextMenuEvent(QContextMenuEvent* event) {
+    if (event->reason() != QContextMenuEvent::Keyboard || !currentItem())
+        return event->ignore();
+    emit MouseDown(Qt::RightButton, event->modifiers(), visualItemRect(currentItem()).center());
 }
 
 void ListView::keyPressEvent(QKeyEvent* event) {

@@ -3,6 +3,7 @@
 #include <QCollator>
 #include <QColor>
 #include <QHash>
+#include <QHeaderView>
 #include <QString>
 #include <QTreeWidget>
 
@@ -77,6 +78,24 @@ private:
     ListView& view_;
 };
 
+// Column headers that the keyboard reaches too: Tab gives them the focus, Left and Right choose a
+// header, Space or Enter clicks it.
+class ListHeader final : public QHeaderView {
+    Q_OBJECT
+
+public:
+    explicit ListHeader(QWidget* parent);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+
+private:
+    int focused_ = 0; // logical index
+};
+
 // A list control in report form: keyed rows with images from an attached ImageList, sortable by
 // one column.
 class ListView : public QTreeWidget {
@@ -126,6 +145,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     friend class ListItemCollection;

@@ -3,6 +3,7 @@
 #include "control_error.h"
 #include "image_list.h"
 
+#include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 
@@ -177,6 +178,13 @@ void TreeView::keyPressEvent(QKeyEvent* event) {
     const QPersistentModelIndex before(currentIndex());
     QTreeWidget::keyPressEvent(event);
     followSelection(before);
+}
+
+// The menu key stands for a right press on the selected node.
+void TreeView::contextMenuEvent(QContextMenuEvent* event) {
+    if (event->reason() != QContextMenuEvent::Keyboard || !SelectedItem())
+        return event->ignore();
+    emit MouseDown(Qt::RightButton, event->modifiers(), visualItemRect(SelectedItem()).center());
 }
 
 void TreeView::followSelection(const QPersistentModelIndex& before) {

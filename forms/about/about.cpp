@@ -83,6 +83,7 @@ void LinkLabel::paintEvent(QPaintEvent* event) {
     QStylePainter painter(this);
     QStyleOptionFocusRect option;
     option.initFrom(this);
+    option.state |= QStyle::State_KeyboardFocusChange; // only the keyboard brings the focus here
     painter.drawPrimitive(QStyle::PE_FrameFocusRect, option);
 }
 
