@@ -22,6 +22,7 @@
 #include <QMenuBar>
 #include <QScreen>
 #include <QStatusBar>
+#include <QTimer>
 
 #include <string_view>
 #include <utility>
@@ -68,8 +69,8 @@ Finder::Finder(SettingsStore& store, MessageBoxes& boxes, BrowserOpener& browser
 
     const int menuHeight = menuBar()->isNativeMenuBar() ? 0 : menuBar()->sizeHint().height();
     resize(twips(8280), twips(5400) + menuHeight);
-    if (const QScreen* screen = this->screen())
-        move(screen->availableGeometry().center() - rect().center());
+    winId(); // where the platform knows the frame before the window shows (Windows), it counts
+    centreOnScreen();
 
     Form_Load();
 }
@@ -142,6 +143,30 @@ void Finder::createMenus() {
     connect(MenuDel, &QAction::triggered, this, &Finder::MenuDel_Click);
     connect(MenuReload, &QAction::triggered, this, &Finder::MenuReload_Click);
     connect(MenuAbout, &QAction::triggered, this, &Finder::MenuAbout_Click);
+}
+
+// The whole window, frame included, stands in the middle of the screen.
+void Finder::centreOnScreen() {
+    if (const QScreen* screen = this->screen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+}
+
+void Finder::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!std::exchange(shownOnce_, true))
+        centreWhenFramed(25);
+}
+
+// Some window systems (X11) tell the frame's size only after the window is on screen: then the
+// window is centred once more, as soon as the frame is known.
+void Finder::centreWhenFramed(int triesLeft) {
+    if (frameGeometry().size() != size())
+        return centreOnScreen();
+    if (triesLeft > 0)
+        QTimer::singleShot(20, this, [this, triesLeft] { centreWhenFramed(triesLeft - 1); });
 }
 
 void Finder::Form_Load() {

@@ -42,6 +42,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private slots:
@@ -61,6 +62,8 @@ private slots:
 private:
     void createControls();
     void createMenus();
+    void centreOnScreen();
+    void centreWhenFramed(int triesLeft);
     void Form_Load();
     void Form_Resize();
     void ResetView();
@@ -97,6 +100,7 @@ private:
     std::unique_ptr<TreeTOOLs> treeTool;
     std::unique_ptr<ListTOOLs> listTool;
     bool itemClicked = false;
+    bool shownOnce_ = false;
 };
 
 } // namespace keyloft
