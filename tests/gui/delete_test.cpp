@@ -1,11 +1,9 @@
 // The Delete command on a Wine prefix store in a temporary folder, a second store playing the
 // other program that changes the settings meanwhile.
 #include "finder_driver.h"
-#include "list_view.h"
 #include "message_boxes.h"
 #include "scripted_message_boxes.h"
 #include "settings_store.h"
-#include "tree_view.h"
 
 #include <QApplication>
 #include <QFile>

@@ -1,12 +1,9 @@
 #include "finder_driver.h"
-#include "list_view.h"
 #include "scripted_message_boxes.h"
 #include "settings_store.h"
-#include "tree_view.h"
 
 #include <QApplication>
 #include <QInputMethodEvent>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -16,20 +13,11 @@ using namespace keyloft;
 using namespace Qt::StringLiterals;
 using testing::FinderDriver;
 using testing::ModalScript;
-using testing::typeInto;
 using Box = testing::ScriptedMessageBoxes::Box;
 
 namespace {
 
-QStringList strings(std::initializer_list<QStringView> texts) {
-    QStringList list;
-    for (const QStringView text : texts)
-        list.append(text.toString());
-    return list;
-}
-
 const QStringList kBoxes = {u"txt_App"_s, u"txt_Section"_s, u"txt_Key"_s, u"txt_Value"_s};
-const QColor kWhite(0xFF, 0xFF, 0xFF);
 
 QLineEdit* box(const QDialog& dialog, const QString& name) {
     return dialog.findChild<QLineEdit*>(name);
@@ -37,11 +25,12 @@ QLineEdit* box(const QDialog& dialog, const QString& name) {
 QPushButton* ok(const QDialog& dialog) {
     return dialog.findChild<QPushButton*>(u"cmd_Action_0"_s);
 }
-QStringList texts(const QDialog& dialog) {
+// The four boxes' texts, "|" between them.
+QString texts(const QDialog& dialog) {
     QStringList texts;
     for (const QString& name : kBoxes)
         texts.append(box(dialog, name)->text());
-    return texts;
+    return texts.join(u'|');
 }
 // E editable (white), L locked (button face), U untouched (as designed: the window colour).
 QString states(const QDialog& dialog) {
@@ -49,13 +38,17 @@ QString states(const QDialog& dialog) {
     for (const QString& name : kBoxes) {
         const QLineEdit* b = box(dialog, name);
         const QColor base = b->palette().color(QPalette::Base);
-        states += b->isReadOnly() && base == QApplication::palette().color(QPalette::Button) ? u'L'
-                  : !b->isReadOnly() && base == kWhite                                       ? u'E'
-                  : !b->isReadOnly() && base == QApplication::palette().color(QPalette::Base)
-                      ? u'U'
-                      : u'?';
+        if (b->isReadOnly())
+            states += base == QApplication::palette().color(QPalette::Button) ? u'L' : u'?';
+        else
+            states += base == QColor(0xFF, 0xFF, 0xFF)                        ? u'E'
+                      : base == QApplication::palette().color(QPalette::Base) ? u'U'
+                                                                              : u'?';
     }
     return states;
+}
+void type(QDialog& dialog, const QString& typed, bool ok = false) {
+    testing::typeInto(dialog, typed.split(u'|'), ok);
 }
 Box question(const QString& text) {
     return testing::ScriptedMessageBoxes::question(text, QMessageBox::Ok);
@@ -96,29 +89,22 @@ private slots:
     void opensAsDesigned_data() {
         QTest::addColumn<QString>("node");
         QTest::addColumn<bool>("doubleClick");
-        QTest::addColumn<QStringList>("texts");
+        QTest::addColumn<QString>("texts");
         QTest::addColumn<QString>("states");
-        QTest::newRow("new at the root")
-            << u""_s << false << strings({u"", u"", u"", u""}) << u"EEEU"_s;
-        QTest::newRow("new at an application")
-            << u"A"_s << false << strings({u"A", u"", u"", u""}) << u"LEEU"_s;
+        QTest::newRow("new at the root") << u""_s << false << u"|||"_s << u"EEEU"_s;
+        QTest::newRow("new at an application") << u"A"_s << false << u"A|||"_s << u"LEEU"_s;
         QTest::newRow("new at a section, a row selected")
-            << u"A\\S"_s << false << strings({u"A", u"S", u"", u""}) << u"LLEU"_s;
-        QTest::newRow("double click on a row")
-            << u"A\\S"_s << true << strings({u"A", u"S", u"k2", u"v2"}) << u"LLLE"_s;
+            << u"A\\S"_s << false << u"A|S||"_s << u"LLEU"_s;
+        QTest::newRow("double click on a row") << u"A\\S"_s << true << u"A|S|k2|v2"_s << u"LLLE"_s;
     }
 
     void opensAsDesigned() {
         QFETCH(QString, node);
         QFETCH(bool, doubleClick);
-        QFETCH(QStringList, texts);
+        QFETCH(QString, texts);
         QFETCH(QString, states);
-        if (node.contains(u'\\'))
-            window_->open(u"A"_s, u"S"_s);
-        else
-            window_->click(node);
-        if (node.contains(u'\\'))
-            window_->selectRows({2});
+        window_->click(node);
+        window_->selectRows({2});
         modals_.then([&](QDialog& dialog) {
             QVERIFY(!QGuiApplication::overrideCursor());
             QCOMPARE(dialog.windowTitle(), u"値の操作"_s);
@@ -128,12 +114,11 @@ private slots:
             QVERIFY(dialog.windowIcon().pixmap(16).toImage() !=
                     window_->window().windowIcon().pixmap(16).toImage());
             QStringList captions;
-            for (const auto* label : dialog.findChildren<QLabel*>())
-                captions.append(label->text());
-            for (const auto* button : dialog.findChildren<QPushButton*>())
-                captions.append(button->text());
-            QCOMPARE(captions, QStringList({u"アプリケーション"_s, u"セクション"_s, u"キー名称"_s,
-                                            u"設定値"_s, u"OK"_s, u"ｷｬﾝｾﾙ"_s}));
+            for (const QObject* child : dialog.children())
+                captions.append(
+                    child->property(child->inherits("QLineEdit") ? "" : "text").toString());
+            QCOMPARE(captions.join(u' ').simplified(),
+                     u"OK ｷｬﾝｾﾙ アプリケーション セクション キー名称 設定値"_s);
             QCOMPARE(::texts(dialog), texts);
             QCOMPARE(::states(dialog), states);
             QVERIFY(!ok(dialog)->isEnabled());
@@ -152,7 +137,7 @@ private slots:
     // Tab follows the designed order; Enter and Shift+Enter follow the cycle of the boxes, locked
     // ones included, and never press OK.
     void focusOrderAndEnterCycle() {
-        window_->open(u"A"_s, u"S"_s);
+        window_->click(u"A\\S"_s);
         modals_.then([&](QDialog& dialog) {
             QTRY_COMPARE(QApplication::focusWidget(), box(dialog, u"txt_App"_s));
             const auto walk = [&](Qt::Key key, Qt::KeyboardModifiers modifiers, int steps) {
@@ -178,29 +163,28 @@ private slots:
     }
 
     void validation_data() {
-        QTest::addColumn<QStringList>("typed");
+        QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("focus");
-        QTest::addColumn<QStringList>("after");
+        QTest::addColumn<QString>("after");
         QTest::newRow("application of spaces")
-            << strings({u" \u3000 ", u" s ", u""}) << u"アプリケーションの入力は省略できません。"_s
-            << u"txt_App"_s << strings({u"", u" s ", u"", u""});
+            << u" \u3000 | s |"_s << u"アプリケーションの入力は省略できません。"_s << u"txt_App"_s
+            << u"| s ||"_s;
         QTest::newRow("section of an ideographic space")
-            << strings({u" A\u3000", u"\u3000", u" k "}) << u"セクションの入力は省略できません。"_s
-            << u"txt_Section"_s << strings({u"A", u"", u" k ", u""});
-        QTest::newRow("key empty")
-            << strings({u"A", u"S", u"", u" v "}) << u"キー名称の入力は省略できません。"_s
-            << u"txt_Key"_s << strings({u"A", u"S", u"", u" v "});
+            << u" A\u3000|\u3000| k "_s << u"セクションの入力は省略できません。"_s
+            << u"txt_Section"_s << u"A|| k |"_s;
+        QTest::newRow("key empty") << u"A|S|| v "_s << u"キー名称の入力は省略できません。"_s
+                                   << u"txt_Key"_s << u"A|S|| v "_s;
     }
 
     void validation() {
-        QFETCH(QStringList, typed);
+        QFETCH(QString, typed);
         QFETCH(QString, message);
         QFETCH(QString, focus);
-        QFETCH(QStringList, after);
+        QFETCH(QString, after);
         boxes_.script(QMessageBox::Ok);
         modals_.then([&](QDialog& dialog) {
-            typeInto(dialog, typed, true);
+            type(dialog, typed, true);
             QCOMPARE(boxes_.shown(), QList<Box>({exclamation(message)}));
             QCOMPARE(QApplication::focusWidget(), box(dialog, focus));
             QCOMPARE(texts(dialog), after);
@@ -213,45 +197,40 @@ private slots:
     // What the user sees after a save depends on the node the dialog was opened for.
     void saveRefreshesTheNode_data() {
         QTest::addColumn<QString>("node");
-        QTest::addColumn<QStringList>("typed");
-        QTest::addColumn<QStringList>("written");
-        QTest::addColumn<QStringList>("shown");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("written");
+        QTest::addColumn<QString>("shown");
         QTest::newRow("section: list read again")
-            << u"A\\S"_s << strings({u" 新しい　キー\u3000", u" 値 "})
-            << strings({u"A", u"S", u"新しい　キー", u"値"})
-            << strings({u"k1=v1", u"k2=v2", u"k3=v3", u"新しい　キー=値"});
+            << u"A\\S"_s << u" 新しい　キー\u3000| 値 "_s << u"A|S|新しい　キー|値"_s
+            << u"k1=v1|k2=v2|k3=v3|新しい　キー=値"_s;
         QTest::newRow("application: sections read again")
-            << u"A"_s << strings({u"T", u"k", u"   "}) << strings({u"A", u"T", u"k", u""})
-            << strings({u"S", u"T"});
+            << u"A"_s << u"T|k|   "_s << u"A|T|k|"_s << u"S|T"_s;
         QTest::newRow("root: list emptied, tree as it was")
-            << u""_s << strings({u"B", u"S", u"k", u"v"}) << strings({u"B", u"S", u"k", u"v"})
-            << strings({u"A"});
+            << u""_s << u"B|S|k|v"_s << u"B|S|k|v"_s << u"A"_s;
     }
 
     void saveRefreshesTheNode() {
         QFETCH(QString, node);
-        QFETCH(QStringList, typed);
-        QFETCH(QStringList, written);
-        QFETCH(QStringList, shown);
-        if (node.contains(u'\\'))
-            window_->open(u"A"_s, u"S"_s);
-        else
-            window_->click(node);
+        QFETCH(QString, typed);
+        QFETCH(QString, written);
+        QFETCH(QString, shown);
+        window_->click(node);
         boxes_.script(QMessageBox::Ok);
         modals_.then([&](QDialog& dialog) {
-            typeInto(dialog, typed, true);
+            type(dialog, typed, true);
             QCOMPARE(boxes_.shown(), QList<Box>({question(kConfirm)}));
             QVERIFY(dialog.isVisible());
             QVERIFY(!ok(dialog)->isEnabled());
             QCOMPARE(texts(dialog), written);
-            QCOMPARE(node.contains(u'\\') ? window_->rows() : window_->childTexts(node), shown);
-            QCOMPARE(window_->list()->isEnabled(), node.contains(u'\\'));
+            const bool section = node.contains(u'\\');
+            QCOMPARE((section ? window_->rows() : window_->childTexts(node)).join(u'|'), shown);
+            QCOMPARE(window_->list()->isEnabled(), section);
         });
         window_->action(u"MenuNew"_s)->trigger();
-        QCOMPARE(QString::fromStdU16String(store_->GetSetting(written[0].toStdU16String(),
-                                                              written[1].toStdU16String(),
-                                                              written[2].toStdU16String())),
-                 written[3]);
+        const QStringList w = written.split(u'|');
+        QCOMPARE(QString::fromStdU16String(store_->GetSetting(
+                     w[0].toStdU16String(), w[1].toStdU16String(), w[2].toStdU16String())),
+                 w[3]);
         if (node.isEmpty()) { // the new application shows after a reload
             window_->action(u"MenuReload"_s)->trigger();
             QCOMPARE(window_->childTexts(node), QStringList({u"A"_s, u"B"_s}));
@@ -265,19 +244,19 @@ private slots:
         for (int i = 0; i < 4; ++i)
             boxes_.script(QMessageBox::Ok);
         modals_.then([&](QDialog& dialog) {
-            typeInto(dialog, {u"B"_s, u"x\\y"_s, u"k"_s, u"1"_s}, true);
+            type(dialog, u"B|x\\y|k|1"_s, true);
             QVERIFY(ok(dialog)->isEnabled());
             QTest::mouseClick(ok(dialog), Qt::LeftButton);
             QCOMPARE(boxes_.shown().last(),
                      exclamation(u"データの更新時にエラーが発生しました。\r\n\r\n1002\r\n"
                                  u"セクション名に「\\」は使えません。"_s));
-            QCOMPARE(texts(dialog), QStringList({u"B"_s, u"x\\y"_s, u"k"_s, u"1"_s}));
+            QCOMPARE(texts(dialog), u"B|x\\y|k|1"_s);
             QVERIFY(ok(dialog)->isEnabled());
             QVERIFY(store_->GetSetting(u"B", u"x\\y", u"k").empty());
 
-            typeInto(dialog, {u"B"_s, u"xy"_s}, true);
+            type(dialog, u"B|xy"_s, true);
             QCOMPARE(store_->GetSetting(u"B", u"xy", u"k"), u"1");
-            typeInto(dialog, {u"B"_s, u"xy"_s, u"k"_s, u"2"_s}, true);
+            type(dialog, u"B|xy|k|2"_s, true);
             QCOMPARE(store_->GetSetting(u"B", u"xy", u"k"), u"2");
             QCOMPARE(boxes_.shown().size(), 5);
             QCOMPARE(boxes_.shown()[0], question(kConfirm));
@@ -296,10 +275,10 @@ private slots:
     void discardQuestion() {
         QFETCH(QString, how);
         QFETCH(QMessageBox::StandardButton, answer);
-        window_->open(u"A"_s, u"S"_s);
+        window_->click(u"A\\S"_s);
         boxes_.script(answer);
         modals_.then([&](QDialog& dialog) {
-            typeInto(dialog, {u"x"_s});
+            type(dialog, u"x"_s);
             QTest::keyClick(box(dialog, u"txt_Key"_s), Qt::Key_Backspace); // typed and undone
             if (how == u"cancel"_s)
                 QTest::mouseClick(dialog.findChild<QPushButton*>(u"cmd_Action_1"_s),
@@ -321,14 +300,15 @@ private slots:
     void oneDialogPerSelectedRow_data() {
         QTest::addColumn<bool>("save");
         QTest::addColumn<QStringList>("opened");
-        QTest::newRow("closed unsaved: the next row follows") << false << strings({u"k1", u"k3"});
-        QTest::newRow("saved: the rest passed over") << true << strings({u"k1"});
+        QTest::newRow("closed unsaved: the next row follows")
+            << false << QStringList{u"k1"_s, u"k3"_s};
+        QTest::newRow("saved: the rest passed over") << true << QStringList{u"k1"_s};
     }
 
     void oneDialogPerSelectedRow() {
         QFETCH(bool, save);
         QFETCH(QStringList, opened);
-        window_->open(u"A"_s, u"S"_s);
+        window_->click(u"A\\S"_s);
         window_->selectRows({1, 3});
         QStringList keys;
         if (save)
@@ -336,9 +316,8 @@ private slots:
         for (int i = 0; i < 2; ++i) {
             modals_.then([&](QDialog& dialog) {
                 keys.append(box(dialog, u"txt_Key"_s)->text());
-                if (save) {
-                    typeInto(dialog, {u"new"_s}, true);
-                }
+                if (save)
+                    type(dialog, u"new"_s, true);
             });
         }
         QTest::keyClick(window_->list(), Qt::Key_Return);
@@ -350,12 +329,12 @@ private slots:
     // Locked boxes hold names as stored: trimmed, the value would land in another section or key.
     void lockedNamesAreWrittenAsStored() {
         store_->SaveSetting(u"A", u"S ", u" k", u"old");
-        window_->open(u"A"_s, u"S "_s);
+        window_->click(u"A\\S "_s);
         boxes_.script(QMessageBox::Ok);
         boxes_.script(QMessageBox::Ok);
-        modals_.then([&](QDialog& dialog) { typeInto(dialog, {u"new"_s}, true); });
+        modals_.then([&](QDialog& dialog) { type(dialog, u"new"_s, true); });
         window_->doubleClickRow(1);
-        modals_.then([&](QDialog& dialog) { typeInto(dialog, {u" k2 "_s, u"v"_s}, true); });
+        modals_.then([&](QDialog& dialog) { type(dialog, u" k2 |v"_s, true); });
         window_->action(u"MenuNew"_s)->trigger();
         QCOMPARE(store_->GetAllSettings(u"A", u"S "),
                  std::vector<Setting>({{u" k", u"new"}, {u"k2", u"v"}}));

@@ -1,9 +1,7 @@
 #include "finder.h"
 #include "finder_driver.h"
-#include "list_view.h"
 #include "memory_store.h"
 #include "scripted_message_boxes.h"
-#include "tree_view.h"
 
 #include <QApplication>
 #include <QLabel>

@@ -1,10 +1,8 @@
 // The mouse on the list and the tree: sorting, clearing the selection, the pop-up menu, and the
 // tree's selection that the window always follows.
 #include "finder_driver.h"
-#include "list_view.h"
 #include "memory_store.h"
 #include "scripted_message_boxes.h"
-#include "tree_view.h"
 
 #include <QApplication>
 #include <QHeaderView>
@@ -27,7 +25,7 @@ private slots:
             store_.put(u"A", u"S", key, QString::number(++value).toStdU16String());
         store_.put(u"B", u"T", u"k", u"v");
         window_ = std::make_unique<FinderDriver>(store_, boxes_);
-        window_->open(u"A"_s, u"S"_s);
+        window_->click(u"A\\S"_s);
     }
 
     void cleanup() {

@@ -59,7 +59,7 @@ private slots:
         QVERIFY(query(u"Keyloft Test\\Window"_s).endsWith(u"Left REG_SZ 42 Top REG_SZ 7"_s));
 
         window.action(u"MenuReload"_s)->trigger();
-        window.open(u"Keyloft Test"_s, u"Window"_s);
+        window.click(u"Keyloft Test\\Window"_s);
         window.selectRows({1});
         boxes_.script(QMessageBox::Ok);
         window.action(u"MenuDel"_s)->trigger();

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "finder.h"
+#include "list_view.h"
 #include "recording_browser.h"
+#include "tree_view.h"
 
 #include <QDialog>
 #include <QList>
@@ -15,11 +17,8 @@
 class QAction;
 
 namespace keyloft {
-class ListView;
 class MessageBoxes;
 class SettingsStore;
-class TreeNode;
-class TreeView;
 } // namespace keyloft
 
 namespace keyloft::testing {
@@ -40,10 +39,8 @@ public:
     QAction* action(const QString& name) const;
     TreeNode* node(const QString& below) const;
 
-    // A left click on the node's text.
+    // A left click on the node's text; first on its application, where that has not listed it.
     void click(const QString& below);
-    // Clicks the application, then the section.
-    void open(const QString& application, const QString& section);
     // Selects exactly the rows with these 1-based numbers.
     void selectRows(const QList<int>& rows);
     // A left double click on row `row`.
