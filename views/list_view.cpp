@@ -157,6 +157,8 @@ ListView::ListView(QWidget* parent)
       collator_(QLocale(QLocale::Japanese, QLocale::Japan)) {
     setHeader(new ListHeader(this));
     header()->setSectionsClickable(true); // after setHeader, which would turn it off
+    header()->setSortIndicator(-1, Qt::AscendingOrder); // none until the rows are sorted
+    header()->setSortIndicatorShown(true);
     setRootIsDecorated(false);
     setItemsExpandable(false);
     setUniformRowHeights(true);
