@@ -21,12 +21,11 @@ wineboot --init 2>/dev/null
 wineserver -w # saved and gone: Keyloft reads the file as Wine left it
 
 median() { sort -n | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
-report() { # label results-file
-    local size ms rss
+report() { # label results-file; leaves size, ms and rss (KiB) of the medians
     size=$(stat -c %s "$WINEPREFIX/user.reg")
     ms=$(cut -d' ' -f1 "$2" | median)
     rss=$(cut -d' ' -f2 "$2" | median)
-    printf '%-14s user.reg %9d bytes  window after %7.1f ms  VmRSS %7.1f MB   (%s runs; ms: %s)\n' \
+    printf '%-14s user.reg %9d bytes  window after %7.1f ms  VmRSS %7.1f MiB   (%s runs; ms: %s)\n' \
         "$1" "$size" "$ms" "$(awk -v k="$rss" 'BEGIN {print k / 1024}')" "$runs" \
         "$(cut -d' ' -f1 "$2" | tr '\n' ' ')"
 }
@@ -36,6 +35,7 @@ measure() { # results-file
 
 measure "$work/fresh"
 report "fresh prefix" "$work/fresh"
+fresh_ms=$ms fresh_rss=$rss
 python3 bench/cold_start.py grow "$WINEPREFIX/user.reg" "$megabytes" >/dev/null
 # Wine reads the grown file as its own (a file it could not parse Keyloft would show empty).
 wine reg query 'HKCU\Software\VB and VBA Program Settings\App0001\Section01' /v Key0002 |
@@ -43,3 +43,8 @@ wine reg query 'HKCU\Software\VB and VBA Program Settings\App0001\Section01' /v 
 wineserver -w
 measure "$work/grown"
 report "grown prefix" "$work/grown"
+# The targets: start-up on the grown prefix within 1.5 times the fresh one, and the extra
+# resident memory under 3 times the file's size.
+awk -v f="$fresh_ms" -v g="$ms" -v fr="$fresh_rss" -v gr="$rss" -v size="$size" 'BEGIN {
+    printf "grown/fresh start-up %.2fx (target <= 1.5x); extra memory %.1f MiB = %.2fx the file (target < 3x)\n",
+        g / f, (gr - fr) / 1024, (gr - fr) * 1024 / size }'
