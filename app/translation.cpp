@@ -10,7 +10,11 @@ namespace keyloft {
 using namespace Qt::StringLiterals;
 
 bool installJapaneseQtTranslation(QApplication& app) {
-    const QStringList folders = {QCoreApplication::applicationDirPath() + u"/translations"_s,
+    const QString programDir = QCoreApplication::applicationDirPath();
+    const QStringList folders = {programDir + u"/translations"_s,
+#ifdef KEYLOFT_INSTALLED_TRANSLATIONS
+                                 programDir + QStringLiteral("/" KEYLOFT_INSTALLED_TRANSLATIONS),
+#endif
                                  QLibraryInfo::path(QLibraryInfo::TranslationsPath)};
     for (const QString& folder : folders) {
         auto* translator = new QTranslator(&app);
