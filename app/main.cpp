@@ -12,6 +12,7 @@
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(keyloft::programTitle());
+    QGuiApplication::setDesktopFileName(keyloft::fromIdentity(keyloft::identity::kAppId));
     keyloft::installJapaneseQtTranslation(app);
 
     keyloft::SystemIdentity identity;
