@@ -10,6 +10,12 @@
 
 namespace keyloft {
 
+void SettingsStore::DeleteSettings(std::u16string_view application, std::u16string_view section,
+                                   const std::vector<Text>& keys) {
+    for (const Text& key : keys)
+        DeleteSetting(application, section, key);
+}
+
 #ifdef _WIN32
 
 std::unique_ptr<SettingsStore> openDefaultStore() {

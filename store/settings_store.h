@@ -54,6 +54,10 @@ public:
                                std::u16string_view section) = 0; // throws StoreError
     virtual void DeleteSetting(std::u16string_view application, std::u16string_view section,
                                std::u16string_view key) = 0; // throws StoreError
+    // As DeleteSetting of each key in turn: the first key that fails stops the run with its
+    // error; the keys before it stay deleted, the ones after it are not tried.
+    virtual void DeleteSettings(std::u16string_view application, std::u16string_view section,
+                                const std::vector<Text>& keys); // throws StoreError
 };
 
 std::unique_ptr<SettingsStore>

@@ -33,7 +33,7 @@ private:
     template <class F> void edit(F change) {
         const TempPrefix& p = prefixes_.back();
         wine::RegFile reg = std::filesystem::exists(p.file())
-                                ? wine::RegFile::parse(readFile(p.file()))
+                                ? wine::RegFile::load(readFile(p.file()))
                                 : wine::RegFile();
         change(reg, std::vector<Text>{u"Software", u"VB and VBA Program Settings"});
         p.put(reg.text());

@@ -109,14 +109,6 @@ TEST_F(WineFile, EditsRewriteOnlyTheBlocksTheyChange) {
         EXPECT_EQ(kept, split(fixture()).first);
         for (const auto& [below, text] : e.blocks)
             EXPECT_EQ(changed.count(below) ? changed.at(below) : "", text) << below;
-        // Tree order: a new block sits between the neighbours Wine would give it.
-        const wine::RegFile reg = wine::RegFile::parse(readFile(file()));
-        EXPECT_TRUE(std::is_sorted(
-            reg.blocks().begin(), reg.blocks().end(), [](const auto& x, const auto& y) {
-                return std::lexicographical_compare(
-                    x->path.begin(), x->path.end(), y->path.begin(), y->path.end(),
-                    [](const Text& m, const Text& n) { return wine::compareNames(m, n) < 0; });
-            }));
     }
 }
 
