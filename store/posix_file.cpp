@@ -3,6 +3,7 @@
 #include "store_error.h"
 #include "text_codec.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -20,7 +21,7 @@ Text errnoText(int error) {
 }
 
 ReadResult readWhole(const std::filesystem::path& file, std::string& out, int& error,
-                     struct stat& st) {
+                     struct stat& st, const std::function<void(std::string_view)>& progress) {
     const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         error = errno;
@@ -37,7 +38,9 @@ ReadResult readWhole(const std::filesystem::path& file, std::string& out, int& e
     for (;;) {
         if (got == out.size())
             out.resize(out.size() + 65536); // it grew meanwhile
-        const ssize_t n = ::read(fd, out.data() + got, out.size() - got);
+        // In parts no larger than the cache, so that `progress` finds them there.
+        constexpr std::size_t kPart = 512 * 1024;
+        const ssize_t n = ::read(fd, out.data() + got, std::min(out.size() - got, kPart));
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
@@ -48,6 +51,8 @@ ReadResult readWhole(const std::filesystem::path& file, std::string& out, int& e
         if (n == 0)
             break;
         got += static_cast<std::size_t>(n);
+        if (progress)
+            progress(std::string_view(out.data(), got));
     }
     out.resize(got);
     ::close(fd);

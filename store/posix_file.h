@@ -3,6 +3,7 @@
 #include "settings_store.h"
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
@@ -16,8 +17,10 @@ Text errnoText(int error);
 enum class ReadResult { Ok, Missing, Failed };
 
 // Reads the whole regular file into `out`, reusing its storage; `st` describes what was read.
+// `progress`, when given, is shown the bytes read so far after each part.
 ReadResult readWhole(const std::filesystem::path& file, std::string& out, int& error,
-                     struct stat& st);
+                     struct stat& st,
+                     const std::function<void(std::string_view)>& progress = nullptr);
 
 // Follows a symlinked file to the file it names, so that a rewrite lands there and the link stays
 // a link.

@@ -199,12 +199,14 @@ private:
         std::string bytes = cache_ && cache_->reg ? std::move(*cache_->reg).takeBytes() : "";
         cache_.reset();
         int error = 0;
-        if (posix::readWhole(file_, bytes, error, st) != ReadResult::Ok)
+        wine::BlockStarts starts;
+        if (posix::readWhole(file_, bytes, error, st,
+                             [&](std::string_view part) { starts.scan(part); }) != ReadResult::Ok)
             return nullptr;
         auto snap = std::make_unique<Snapshot>();
         snap->id = idOf(st);
         try {
-            snap->reg = RegFile::load(std::move(bytes));
+            snap->reg = RegFile::load(std::move(bytes), std::move(starts));
         } catch (const wine::ParseError&) {
             snap->reg.reset();
         }

@@ -581,7 +581,18 @@ RegFile::RegFile()
               "#arch=win64\n"),
       head_{0, source_.size(), nullptr} {}
 
-RegFile RegFile::load(std::string bytes) {
+void BlockStarts::scan(std::string_view s) {
+    for (std::size_t at = scanned_; (at = s.find('[', at)) != std::string_view::npos; ++at) {
+        std::size_t begin = at;
+        while (begin > 0 && s[begin - 1] != '\n' && isSpace(s[begin - 1]))
+            --begin;
+        if (begin > 0 && s[begin - 1] == '\n')
+            at_.push_back(begin);
+    }
+    scanned_ = s.size();
+}
+
+RegFile RegFile::load(std::string bytes, BlockStarts blockStarts) {
     RegFile f;
     f.source_ = std::move(bytes);
     const std::string_view s = f.source_;
@@ -589,15 +600,8 @@ RegFile RegFile::load(std::string bytes) {
     if (s.substr(0, first.contentEnd) != "WINE REGISTRY Version 2")
         fail(1, "先頭行が「WINE REGISTRY Version 2」ではありません");
     f.eol_ = first.end > first.contentEnd + 1 ? "\r\n" : "\n";
-    // A block starts at each line whose first non-blank character is "[".
-    std::vector<std::size_t> starts;
-    for (std::size_t at = first.end; (at = s.find('[', at)) != std::string_view::npos; ++at) {
-        std::size_t begin = at;
-        while (begin > first.end && s[begin - 1] != '\n' && isSpace(s[begin - 1]))
-            --begin;
-        if (s[begin - 1] == '\n')
-            starts.push_back(begin);
-    }
+    blockStarts.scan(s);
+    const std::vector<std::size_t>& starts = blockStarts.at();
     const std::size_t headEnd = starts.empty() ? s.size() : starts.front();
     f.head_ = {0, headEnd, nullptr};
     // A value before any key is what wineserver rejects.

@@ -58,6 +58,19 @@ struct Value {
     std::optional<Text> setting() &&;
 };
 
+// Where the key blocks of a file start: each line whose first non-blank character is "[". Fed
+// while the file is read, it looks at each part while it is fresh in the cache.
+class BlockStarts {
+public:
+    // Takes in the bytes up to the end of `readSoFar` (which holds all that came before too).
+    void scan(std::string_view readSoFar);
+    const std::vector<std::size_t>& at() const { return at_; }
+
+private:
+    std::size_t scanned_ = 0;
+    std::vector<std::size_t> at_;
+};
+
 // The file keeps the bytes it was loaded from and the places where its key blocks start; a
 // block's values are read only when a read or an edit asks for that key, so a listing of a large
 // file costs little more than reading it.
@@ -66,8 +79,8 @@ public:
     // A new file as Wine accepts it, without keys.
     RegFile();
     // Throws ParseError when the first line, or a line before the first key, is one wineserver
-    // rejects; the key blocks are checked by validate().
-    static RegFile load(std::string bytes);
+    // rejects; the key blocks are checked by validate(). `starts` may have seen the bytes already.
+    static RegFile load(std::string bytes, BlockStarts starts = {});
     // Throws ParseError for the first line anywhere in the file that wineserver would reject.
     void validate() const;
 
