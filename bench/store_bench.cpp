@@ -17,7 +17,6 @@
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -213,51 +212,51 @@ long residentKiB(const char* field) {
     return 0;
 }
 
-// The store's memory for the big file beyond what it holds for an empty one, after opening it and
-// listing the applications, the sections of one application and the big section (the lists
-// themselves freed): heap still allocated, and how far the resident size rose at its peak; measured
-// in a child process so that nothing else of the benchmark counts.
+const auto listAll = [](const keyloft::SettingsStore& store) {
+    benchmark::DoNotOptimize(store.EnumRegSubKeys(kBase).size());
+    benchmark::DoNotOptimize(store.EnumRegSubKeys(kBase + u"\\Bulk00900").size());
+    benchmark::DoNotOptimize(store.GetAllSettings(u"Big", u"Values").size());
+};
+
+// In a process of its own (`store_bench --memory-of PREFIX`), so that nothing else counts: the
+// heap the store still holds after opening the prefix and listing the applications, the sections
+// of one application and the big section (the lists themselves freed), and how far the resident
+// size rose at its peak meanwhile.
+int printMemoryOf(const char* dir) {
+    const std::size_t heapBefore = heapInUse();
+    const long residentBefore = residentKiB("VmRSS:");
+    const auto store = keyloft::openWinePrefixStore(dir);
+    listAll(*store);
+    std::printf("%zu %ld\n", heapInUse() - heapBefore,
+                (residentKiB("VmHWM:") - residentBefore) * 1024);
+    return 0;
+}
+
+// The store's memory for the big file beyond what it holds for an empty one.
 void StoreMemory(benchmark::State& state) {
     const fs::path emptyDir = prefix().dir / "empty";
     fs::create_directories(emptyDir);
     std::ofstream(emptyDir / "user.reg", std::ios::binary)
         << "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\User\\\\S-1-5-21-0-0-0-"
            "1000\n\n#arch=win64\n";
-    const auto listAll = [](const keyloft::SettingsStore& store) {
-        benchmark::DoNotOptimize(store.EnumRegSubKeys(kBase).size());
-        benchmark::DoNotOptimize(store.EnumRegSubKeys(kBase + u"\\Bulk00900").size());
-        benchmark::DoNotOptimize(store.GetAllSettings(u"Big", u"Values").size());
+    const fs::path self = fs::read_symlink("/proc/self/exe");
+    const auto measure = [&](const fs::path& dir) {
+        double heap = 0, peak = 0;
+        FILE* child =
+            ::popen(("'" + self.string() + "' --memory-of '" + dir.string() + "'").c_str(), "r");
+        if (!child || std::fscanf(child, "%lf %lf", &heap, &peak) != 2)
+            std::abort();
+        ::pclose(child);
+        return std::pair(heap, peak);
     };
-    int pipeFds[2];
-    if (::pipe(pipeFds) != 0)
-        state.SkipWithError("pipe failed");
-    const pid_t child = ::fork();
-    if (child == 0) {
-        const auto emptyStore = keyloft::openWinePrefixStore(emptyDir);
-        listAll(*emptyStore);
-        const std::size_t heapBefore = heapInUse();
-        std::ofstream("/proc/self/clear_refs") << "5"; // the peak starts from here
-        const long peakBefore = residentKiB("VmRSS:");
-        const auto store = keyloft::openWinePrefixStore(prefix().dir);
-        listAll(*store);
-        const double figures[2] = {static_cast<double>(heapInUse() - heapBefore),
-                                   (residentKiB("VmHWM:") - peakBefore) * 1024.0};
-        const bool sent = ::write(pipeFds[1], figures, sizeof figures) == sizeof figures;
-        ::_exit(sent ? 0 : 1);
-    }
-    double figures[2] = {0, 0};
-    const bool got = ::read(pipeFds[0], figures, sizeof figures) == sizeof figures;
-    ::waitpid(child, nullptr, 0);
-    ::close(pipeFds[0]);
-    ::close(pipeFds[1]);
-    if (!got)
-        state.SkipWithError("no figures from the child");
+    const auto [emptyHeap, emptyPeak] = measure(emptyDir);
+    const auto [heap, peak] = measure(prefix().dir);
     for (auto _ : state) {
     }
     const auto size = static_cast<double>(fs::file_size(prefix().file));
     state.counters["fileMB"] = size / 1e6;
-    state.counters["heapPerFile"] = figures[0] / size;
-    state.counters["peakRssPerFile"] = figures[1] / size;
+    state.counters["heapPerFile"] = (heap - emptyHeap) / size;
+    state.counters["peakRssPerFile"] = (peak - emptyPeak) / size;
 }
 
 BENCHMARK(BaselineReadSyscall)->Unit(benchmark::kMillisecond);
@@ -281,4 +280,11 @@ BENCHMARK(StoreMemory)->Iterations(1);
 
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    if (argc == 3 && std::string_view(argv[1]) == "--memory-of")
+        return printMemoryOf(argv[2]);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
