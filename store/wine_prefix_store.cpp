@@ -13,8 +13,6 @@ namespace keyloft {
 
 namespace {
 
-using wine::RegFile;
-
 using posix::errnoText;
 using posix::pathText;
 using posix::ReadResult;
@@ -97,7 +95,7 @@ public:
             if (application.empty() || section.empty() || key.empty())
                 return {};
             const RegFile* reg = current();
-            const auto value =
+            auto value =
                 reg ? reg->findValue(settingsPath(application, section), key) : std::nullopt;
             if (auto text = value ? std::move(*value).setting() : std::nullopt)
                 return *text;
@@ -139,16 +137,7 @@ public:
 
     void DeleteSetting(std::u16string_view application, std::u16string_view section,
                        std::u16string_view key) override {
-        errors::checkApplicationName(application);
-        errors::checkSectionName(section);
-        errors::checkKeyName(key);
-        modify([&](RegFile& reg) -> std::optional<StoreError> {
-            const Text name(key);
-            if (!reg.deleteValues(settingsPath(application, section), {&name, 1},
-                                  wine::fileTimeNow()))
-                return errors::notFound(errors::NameKind::Key, key);
-            return std::nullopt;
-        });
+        DeleteSettings(application, section, {Text(key)});
     }
 
     // One rewrite for the lot, with the outcome of DeleteSetting key by key: a bad name or a
