@@ -38,7 +38,7 @@ namespace errors {
 namespace {
 
 Text decimal(long n) {
-    const std::string s = std::to_string(n);
+    const std::string s = digits(static_cast<std::uint64_t>(n));
     return Text(s.begin(), s.end());
 }
 

@@ -1,5 +1,6 @@
 #include "text_codec.h"
 
+#include <charconv>
 #include <cstdint>
 
 namespace keyloft {
@@ -92,6 +93,14 @@ std::string utf16ToUtf8(std::u16string_view utf16) {
         appendUtf8(out, cp);
     }
     return out;
+}
+
+std::string digits(std::uint64_t value, int base, std::size_t width) {
+    char buf[72];
+    const auto end = std::to_chars(buf, buf + sizeof buf, value, base).ptr;
+    const auto length = static_cast<std::size_t>(end - buf);
+    std::string out(length < width ? width - length : 0, '0');
+    return out.append(buf, length);
 }
 
 } // namespace keyloft

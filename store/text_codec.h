@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -9,5 +10,8 @@ namespace keyloft {
 std::u16string utf8ToUtf16(std::string_view utf8);
 // UTF-16 to UTF-8; a lone surrogate becomes U+FFFD.
 std::string utf16ToUtf8(std::u16string_view utf16);
+
+// `value` in lowercase digits of `base`, zero-padded to at least `width` digits.
+std::string digits(std::uint64_t value, int base = 10, std::size_t width = 0);
 
 } // namespace keyloft

@@ -1,29 +1,22 @@
 #include "settings_store.h"
 
+#include "posix_file.h"
 #include "store_error.h"
 #include "text_codec.h"
 #include "wine_reg_file.h"
 #include "wine_server.h"
 
 #include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <random>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace keyloft {
 
 namespace {
 
+using posix::errnoText;
+using posix::pathText;
+using posix::ReadResult;
 using wine::RegFile;
-
-Text pathText(const std::filesystem::path& p) {
-    return utf8ToUtf16(p.string());
-}
-Text errnoText(int e) {
-    return utf8ToUtf16(std::strerror(e));
-}
 
 // What tells a changed file from the one read before: a rename gives a new inode, an in-place
 // write a new size or modification time.
@@ -40,123 +33,8 @@ FileId idOf(const struct stat& st) {
             st.st_mtim.tv_nsec, st.st_ctim.tv_sec, st.st_ctim.tv_nsec};
 }
 
-enum class ReadResult { Ok, Missing, Failed };
-
-ReadResult readWhole(const std::filesystem::path& file, std::string& out, int& error,
-                     struct stat& st) {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        error = errno;
-        return error == ENOENT ? ReadResult::Missing : ReadResult::Failed;
-    }
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        error = S_ISDIR(st.st_mode) ? EISDIR : errno;
-        ::close(fd);
-        return ReadResult::Failed;
-    }
-    out.resize(static_cast<std::size_t>(st.st_size));
-    std::size_t got = 0;
-    for (;;) {
-        if (got == out.size())
-            out.resize(out.size() + 65536);
-        const ssize_t n = ::read(fd, out.data() + got, out.size() - got);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            error = errno;
-            ::close(fd);
-            return ReadResult::Failed;
-        }
-        if (n == 0)
-            break;
-        got += static_cast<std::size_t>(n);
-    }
-    out.resize(got);
-    ::close(fd);
-    return ReadResult::Ok;
-}
-
-// Follows a symlinked user.reg to the file it names, so that the rewrite lands there and the link
-// stays a link.
-std::filesystem::path resolveLinks(std::filesystem::path p) {
-    for (int hops = 0; hops < 40; ++hops) {
-        struct stat st {};
-        if (::lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
-            return p;
-        std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 4096), '\0');
-        const ssize_t n = ::readlink(p.c_str(), target.data(), target.size());
-        if (n < 0)
-            return p;
-        target.resize(static_cast<std::size_t>(n));
-        const std::filesystem::path t = target;
-        p = t.is_absolute() ? t : p.parent_path() / t;
-    }
-    return p;
-}
-
-// Temporary file next to the target, flushed, then renamed over it: a crash leaves the old file
-// or the new one, whole. The file keeps its mode (and owner, where allowed).
-void writeAtomically(const std::filesystem::path& shownAs, const std::filesystem::path& target,
-                     std::string_view bytes) {
-    const auto dir =
-        target.parent_path().empty() ? std::filesystem::path(".") : target.parent_path();
-    struct stat old {};
-    const bool existed = ::stat(target.c_str(), &old) == 0;
-    std::random_device rd;
-    char suffix[32];
-    std::snprintf(suffix, sizeof suffix, "%d%08x.tmp", static_cast<int>(::getpid()), rd());
-    const auto tmp = dir / (".keyloft-" + target.filename().string() + "-" + suffix);
-    const auto failed = [&](int e) {
-        ::unlink(tmp.c_str());
-        return errors::writeFailed(pathText(shownAs), errnoText(e));
-    };
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0)
-        throw errors::writeFailed(pathText(shownAs), errnoText(errno));
-    int e = 0;
-    if (existed) {
-        if (::fchmod(fd, old.st_mode & 07777) != 0)
-            e = errno;
-        if (!e && (old.st_uid != ::geteuid() || old.st_gid != ::getegid())) [[maybe_unused]]
-            const int ignored = ::fchown(fd, old.st_uid, old.st_gid);
-    }
-    for (std::size_t done = 0; !e && done < bytes.size();) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            e = errno;
-        else
-            done += static_cast<std::size_t>(n);
-    }
-    if (!e && ::fsync(fd) != 0)
-        e = errno;
-    if (::close(fd) != 0 && !e)
-        e = errno;
-    if (!e && ::rename(tmp.c_str(), target.c_str()) != 0)
-        e = errno;
-    if (e)
-        throw failed(e);
-    if (const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dfd >= 0) {
-        ::fsync(dfd); // the rename itself
-        ::close(dfd);
-    }
-}
-
-std::vector<Text> splitPath(std::u16string_view path) {
-    std::vector<Text> parts;
-    for (std::size_t from = 0; from <= path.size();) {
-        const std::size_t to = std::min(path.find(u'\\', from), path.size());
-        if (to > from)
-            parts.emplace_back(path.substr(from, to - from));
-        from = to + 1;
-    }
-    return parts;
-}
-
-std::vector<Text> settingsPath(std::u16string_view application = {},
-                               std::u16string_view section = {}) {
-    auto path = splitPath(kSettingsBasePath);
+wine::Path settingsPath(std::u16string_view application = {}, std::u16string_view section = {}) {
+    auto path = wine::splitPath(kSettingsBasePath);
     if (!application.empty())
         path.emplace_back(application);
     if (!section.empty())
@@ -184,8 +62,7 @@ public:
     std::vector<Text> EnumRegSubKeys(std::u16string_view keyPath) const override {
         try {
             const RegFile* reg = current();
-            const wine::Key* key = reg ? reg->find(splitPath(keyPath)) : nullptr;
-            return key ? RegFile::subkeyNames(*key) : std::vector<Text>{};
+            return reg ? reg->subkeyNames(wine::splitPath(keyPath)) : std::vector<Text>{};
         } catch (...) {
             return {};
         }
@@ -198,12 +75,14 @@ public:
             if (application.empty() || section.empty())
                 return {};
             const RegFile* reg = current();
-            const wine::Key* key = reg ? reg->find(settingsPath(application, section)) : nullptr;
-            if (!key)
+            if (!reg)
                 return {};
-            for (const auto& [name, value] : RegFile::values(*key))
-                if (auto text = value->setting(); text && !name->empty())
-                    out.push_back({*name, std::move(*text)});
+            std::vector<wine::Value> values = reg->values(settingsPath(application, section));
+            out.reserve(values.size());
+            for (wine::Value& value : values)
+                if (!value.name.empty())
+                    if (auto text = std::move(value).setting())
+                        out.push_back({std::move(value.name), std::move(*text)});
         } catch (...) {
             out.clear();
         }
@@ -216,9 +95,9 @@ public:
             if (application.empty() || section.empty() || key.empty())
                 return {};
             const RegFile* reg = current();
-            const wine::Key* k = reg ? reg->find(settingsPath(application, section)) : nullptr;
-            const wine::Value* v = k ? RegFile::findValue(*k, key) : nullptr;
-            if (auto text = v ? v->setting() : std::nullopt)
+            auto value =
+                reg ? reg->findValue(settingsPath(application, section), key) : std::nullopt;
+            if (auto text = value ? std::move(*value).setting() : std::nullopt)
                 return *text;
         } catch (...) {
         }
@@ -258,22 +137,43 @@ public:
 
     void DeleteSetting(std::u16string_view application, std::u16string_view section,
                        std::u16string_view key) override {
+        DeleteSettings(application, section, {Text(key)});
+    }
+
+    // One rewrite for the lot, with the outcome of DeleteSetting key by key: a bad name or a
+    // missing key stops the run with its error, after the keys before it were deleted.
+    void DeleteSettings(std::u16string_view application, std::u16string_view section,
+                        const std::vector<Text>& keys) override {
+        if (keys.empty())
+            return;
         errors::checkApplicationName(application);
         errors::checkSectionName(section);
-        errors::checkKeyName(key);
+        errors::checkKeyName(keys.front());
         modify([&](RegFile& reg) -> std::optional<StoreError> {
-            if (!reg.deleteValue(settingsPath(application, section), key, wine::fileTimeNow()))
-                return errors::notFound(errors::NameKind::Key, key);
-            return std::nullopt;
+            std::size_t named = 0;
+            std::optional<StoreError> badName;
+            for (; named < keys.size(); ++named) {
+                try {
+                    errors::checkKeyName(keys[named]);
+                } catch (const StoreError& e) {
+                    badName = e;
+                    break;
+                }
+            }
+            const std::size_t deleted = reg.deleteValues(settingsPath(application, section),
+                                                         {keys.data(), named}, wine::fileTimeNow());
+            if (deleted < named)
+                return errors::notFound(errors::NameKind::Key, keys[deleted]);
+            return badName;
         });
     }
 
 private:
-    // The last file read (or written): its identity, its bytes and what was read from them.
+    // The last file read (or written), and what it holds.
     struct Snapshot {
         FileId id;
-        std::string bytes;
-        std::optional<RegFile> reg; // empty when the file could not be read or parsed
+        std::optional<RegFile> reg; // empty when the file could not be read or loaded
+        bool validated = false;     // no line anywhere that wineserver would reject
     };
 
     // The registry as the file holds it now; nullptr when there is none or it is unusable.
@@ -285,13 +185,17 @@ private:
         }
         if (cache_ && cache_->id == idOf(st))
             return cache_->reg ? &*cache_->reg : nullptr;
-        auto snap = std::make_unique<Snapshot>();
+        std::string bytes = cache_ && cache_->reg ? std::move(*cache_->reg).takeBytes() : "";
+        cache_.reset();
         int error = 0;
-        if (readWhole(file_, snap->bytes, error, st) != ReadResult::Ok)
+        wine::BlockStarts starts;
+        if (posix::readWhole(file_, bytes, error, st,
+                             [&](std::string_view part) { starts.scan(part); }) != ReadResult::Ok)
             return nullptr;
+        auto snap = std::make_unique<Snapshot>();
         snap->id = idOf(st);
         try {
-            snap->reg = RegFile::parse(snap->bytes);
+            snap->reg = RegFile::load(std::move(bytes), std::move(starts));
         } catch (const wine::ParseError&) {
             snap->reg.reset();
         }
@@ -299,8 +203,8 @@ private:
         return cache_->reg ? &*cache_->reg : nullptr;
     }
 
-    // One read-modify-write under the prefix's locks. `change` edits the registry or says why it
-    // cannot, before touching it.
+    // One read-modify-write under the prefix's locks. `change` edits the registry and says why it
+    // stopped, if it did; what it edited before is written all the same.
     template <class Change> void modify(Change change) {
         if (::mkdir(prefix_.c_str(), 0777) != 0 && errno != EEXIST)
             throw errors::writeFailed(pathText(file_), errnoText(errno));
@@ -308,41 +212,43 @@ private:
         std::string bytes;
         int error = 0;
         struct stat st {};
-        const ReadResult read = readWhole(file_, bytes, error, st);
+        const ReadResult read = posix::readWhole(file_, bytes, error, st);
         if (read == ReadResult::Failed)
             throw errors::readFailed(pathText(file_), errnoText(error));
-        const bool reuse =
-            read == ReadResult::Ok && cache_ && cache_->reg && cache_->bytes == bytes;
-        if (!reuse) {
-            cache_.reset();
-            auto snap = std::make_unique<Snapshot>();
-            try {
-                snap->reg = read == ReadResult::Ok ? RegFile::parse(bytes) : RegFile();
-            } catch (const wine::ParseError& e) {
-                throw errors::unparsable(pathText(file_), e.line, utf8ToUtf16(e.reason));
+        try {
+            if (read != ReadResult::Ok || !cache_ || !cache_->reg ||
+                cache_->reg->loadedBytes() != bytes) {
+                cache_.reset();
+                auto snap = std::make_unique<Snapshot>();
+                snap->reg = read == ReadResult::Ok ? RegFile::load(std::move(bytes)) : RegFile();
+                cache_ = std::move(snap);
             }
-            cache_ = std::move(snap);
+            if (!cache_->validated)
+                cache_->reg->validate();
+        } catch (const wine::ParseError& e) {
+            cache_.reset();
+            throw errors::unparsable(pathText(file_), e.line, utf8ToUtf16(e.reason));
         }
-        std::optional<StoreError> refused;
+        cache_->validated = true;
+        std::optional<StoreError> stopped;
         try {
-            refused = change(*cache_->reg);
+            stopped = change(*cache_->reg);
+            if (cache_->reg->edited()) {
+                std::string text = cache_->reg->text();
+                posix::writeAtomically(file_, posix::resolveLinks(file_), text);
+                // What was written is what the next read finds.
+                cache_->reg = RegFile::load(std::move(text));
+                if (::stat(file_.c_str(), &st) == 0)
+                    cache_->id = idOf(st);
+                else
+                    cache_.reset();
+            }
         } catch (...) {
             cache_.reset();
             throw;
         }
-        if (refused)
-            throw *refused;
-        try {
-            cache_->bytes = cache_->reg->text();
-            writeAtomically(file_, resolveLinks(file_), cache_->bytes);
-        } catch (...) {
-            cache_.reset();
-            throw;
-        }
-        if (::stat(file_.c_str(), &st) == 0)
-            cache_->id = idOf(st);
-        else
-            cache_.reset();
+        if (stopped)
+            throw *stopped;
     }
 
     std::filesystem::path prefix_;

@@ -3,9 +3,9 @@
 #include "settings_store.h"
 
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,11 +25,10 @@ enum ValueType : std::uint32_t {
     kRegMultiSz = 7,
 };
 
-// Wine compares names by lowercasing each UTF-16 unit (Unicode simple lowercase; the table
-// covers the whole BMP, Unicode 14) and sorts a prefix before the longer name.
-char16_t foldCase(char16_t c);
-Text foldCase(std::u16string_view name);
-int compareNames(std::u16string_view a, std::u16string_view b);
+// A key's path below HKEY_CURRENT_USER, one name per level.
+using Path = std::vector<Text>;
+// Splits at "\"; empty names (a doubled, leading or trailing "\") name no level.
+Path splitPath(std::u16string_view path);
 
 // Escaping as wineserver writes it: pure ASCII, `\` and the given delimiters escaped.
 std::string escapeKeyName(std::u16string_view name);
@@ -48,7 +47,6 @@ struct ParseError {
 
 struct Value {
     Text name;
-    Text folded;
     std::uint32_t type = kRegSz;
     bool quoted = false;             // written as "..." (data in text, without the final NUL)
     Text text;                       // data of a quoted value
@@ -56,87 +54,88 @@ struct Value {
     std::size_t begin = 0, end = 0;  // byte range of its lines in the block, line ends included
 
     // The setting this value holds: REG_SZ or REG_EXPAND_SZ data, else nothing.
-    std::optional<Text> setting() const;
+    std::optional<Text> setting() const&;
+    std::optional<Text> setting() &&;
 };
 
-struct Key;
+// Where the key blocks of a file start: each line whose first non-blank character is "[". Fed
+// while the file is read, it looks at each part while it is fresh in the cache.
+class BlockStarts {
+public:
+    // Takes in the bytes up to the end of `readSoFar` (which holds all that came before too).
+    void scan(std::string_view readSoFar);
+    const std::vector<std::size_t>& at() const { return at_; }
 
-// The raw text of one "[path]" block, up to the next block header; and what was read from it.
-struct Block {
-    std::string text;
-    Key* key = nullptr;
-    std::vector<Text> path;
-    std::vector<Value> values;
-    std::string eol = "\n";
-    std::size_t pathEnd = 0;    // just after the closing "]"
-    std::size_t headerEnd = 0;  // end of the header line's content (before its line end)
-    std::size_t optionsEnd = 0; // after the header line and the option lines right below it
-    std::size_t timeBegin = std::string::npos, timeEnd = 0; // the first "#time=" line's content
-    bool hasClass = false;
-    bool isLink = false;
+private:
+    std::size_t scanned_ = 0;
+    std::vector<std::size_t> at_;
 };
 
-struct Key {
-    Text name;
-    Key* parent = nullptr;
-    std::map<Text, std::unique_ptr<Key>> children; // by folded name: Wine's order
-    std::vector<Block*> blocks;                    // in file order; empty for an implied key
-};
-
+// The file keeps the bytes it was loaded from and the places where its key blocks start; a
+// block's values are read only when a read or an edit asks for that key, so a listing of a large
+// file costs little more than reading it.
 class RegFile {
 public:
     // A new file as Wine accepts it, without keys.
     RegFile();
-    // Throws ParseError where wineserver would reject a line; lenient where it is lenient.
-    static RegFile parse(std::string_view text);
+    // Throws ParseError when the first line, or a line before the first key, is one wineserver
+    // rejects; the key blocks are checked by validate(). `starts` may have seen the bytes already.
+    static RegFile load(std::string bytes, BlockStarts starts = {});
+    // Throws ParseError for the first line anywhere in the file that wineserver would reject.
+    void validate() const;
 
-    RegFile(RegFile&&) noexcept = default;
-    RegFile& operator=(RegFile&&) noexcept = default;
-
+    const std::string& loadedBytes() const { return source_; }
+    // The loaded bytes' storage, for the next load to reuse; leaves the file empty.
+    std::string takeBytes() && { return std::move(source_); }
     std::string text() const;
-    const std::vector<std::unique_ptr<Block>>& blocks() const { return blocks_; }
+    bool edited() const { return edited_; }
 
-    // Case-insensitive lookup; nullptr when the key does not exist (not even implied).
-    const Key* find(const std::vector<Text>& path) const;
-    // Subkey names (first spelling) in Wine's order.
-    static std::vector<Text> subkeyNames(const Key& key);
+    // Reads. They throw ParseError when a block of the key they read is malformed.
+    // Subkey names (first spelling) in Wine's order; none when the key does not exist.
+    std::vector<Text> subkeyNames(const Path& key) const;
     // The key's values after Wine's merge of duplicates (the first spelling, the last data), in
     // Wine's order.
-    struct Merged {
-        const Text* name;
-        const Value* value;
-    };
-    static std::vector<Merged> values(const Key& key);
-    static const Value* findValue(const Key& key, std::u16string_view name);
+    std::vector<Value> values(const Path& key) const;
+    std::optional<Value> findValue(const Path& key, std::u16string_view name) const;
 
     // Edits; `now` is the FILETIME stamped on every block they change.
-    void setValue(const std::vector<Text>& path, std::u16string_view name, std::uint32_t type,
+    void setValue(const Path& key, std::u16string_view name, std::uint32_t type,
                   const std::vector<std::uint8_t>& data, std::uint64_t now);
-    void createKey(const std::vector<Text>& path, std::uint64_t now);
-    bool deleteValue(const std::vector<Text>& path, std::u16string_view name, std::uint64_t now);
-    bool deleteKey(const std::vector<Text>& path, std::uint64_t now);
+    void createKey(const Path& key, std::uint64_t now);
+    // Deletes the values one name after the other and stops at the first name the key does not
+    // hold (any more); returns how many names were deleted.
+    std::size_t deleteValues(const Path& key, std::span<const Text> names, std::uint64_t now);
+    bool deleteKey(const Path& key, std::uint64_t now);
 
 private:
+    // Bytes of the loaded file, until an edit gives the block text of its own.
+    struct Block {
+        std::size_t begin = 0, end = 0;
+        std::unique_ptr<std::string> own;
+    };
+    struct Layout;
+    struct Survey;
     struct Splice {
         std::size_t begin, end;
         std::string with;
     };
 
-    Key* findMutable(const std::vector<Text>& path);
-    Key* ensureKey(const std::vector<Text>& path, std::vector<Key*>& changedParents);
-    void addBlock(std::unique_ptr<Block> block);
-    void adopt(Block& block);
-    void edit(Block& block, std::vector<Splice> splices, std::uint64_t now);
-    void insertBlock(Key& key, std::string body, std::uint64_t now);
-    void removeBlock(Block* block);
+    std::string_view textOf(const Block& b) const;
+    std::string& ownText(Block& b);
+    Survey survey(const Path& key) const;
+    std::vector<Layout> layouts(const std::vector<std::size_t>& blocks) const;
+    static bool needsBlock(const Survey& s, const std::vector<Layout>& layouts);
+    void edit(Block& b, const Layout& layout, std::vector<Splice> splices, std::uint64_t now);
+    void insertBlock(const Path& key, std::string body, std::size_t at, std::uint64_t now);
+    void removeBlocks(const std::vector<std::size_t>& ascending);
     void dropTrailingBlankLine();
-    void reconcile(Key& key, std::uint64_t now);
-    std::vector<Text> pathOf(const Key& key) const;
+    void reconcile(const Path& key, std::uint64_t now);
 
-    std::string head_; // everything before the first block: header, #arch, comments
+    std::string source_;
     std::string eol_ = "\n";
-    std::vector<std::unique_ptr<Block>> blocks_; // file order
-    std::unique_ptr<Key> root_;
+    Block head_;                // everything before the first block: header, #arch, comments
+    std::vector<Block> blocks_; // file order
+    bool edited_ = false;
 };
 
 } // namespace keyloft::wine

@@ -1,13 +1,12 @@
 #include "wine_server.h"
 
+#include "posix_file.h"
 #include "store_error.h"
 #include "text_codec.h"
 
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -18,18 +17,8 @@ namespace keyloft::wine {
 
 namespace {
 
-Text pathText(const std::filesystem::path& p) {
-    return utf8ToUtf16(p.string());
-}
-Text errnoText(int e) {
-    return utf8ToUtf16(std::strerror(e));
-}
-
-std::string hexNumber(unsigned long long v) {
-    char buf[24];
-    std::snprintf(buf, sizeof buf, "%llx", v);
-    return buf;
-}
+using posix::errnoText;
+using posix::pathText;
 
 // The folder name Debian's Wine keeps in PREFIX/wineserver, if it is one.
 std::string debianFolderName(const std::filesystem::path& prefix) {
@@ -98,11 +87,10 @@ void ensurePrivateDir(const std::filesystem::path& dir) {
 
 std::vector<std::filesystem::path> serverFolders(const std::filesystem::path& prefix, dev_t device,
                                                  ino_t inode) {
-    const std::string leaf = "server-" + hexNumber(static_cast<unsigned long long>(device)) + "-" +
-                             hexNumber(static_cast<unsigned long long>(inode));
+    const std::string leaf = "server-" + digits(static_cast<std::uint64_t>(device), 16) + "-" +
+                             digits(static_cast<std::uint64_t>(inode), 16);
     std::vector<std::filesystem::path> folders;
-    folders.push_back(std::filesystem::path("/tmp") / (".wine-" + std::to_string(::getuid())) /
-                      leaf);
+    folders.push_back(std::filesystem::path("/tmp") / (".wine-" + digits(::getuid())) / leaf);
     if (const std::string name = debianFolderName(prefix); !name.empty()) {
         const char* tmp = std::getenv("TMPDIR");
         const std::filesystem::path base = tmp && *tmp ? tmp : "/tmp";

@@ -54,6 +54,8 @@ public:
     virtual std::string name() const = 0;
     // A store over a settings area that does not exist yet (no base key).
     virtual std::unique_ptr<SettingsStore> freshStore() = 0;
+    // Another store over the area of the last fresh one.
+    virtual std::unique_ptr<SettingsStore> sameStore() = 0;
     // Puts a raw value (type as in winnt.h: 4 REG_DWORD, 3 REG_BINARY, ...) where the store
     // itself never writes one, as another program would.
     virtual void plantValue(std::u16string_view application, std::u16string_view section,

@@ -13,6 +13,7 @@ class WineFileBackend final : public StoreBackend {
 public:
     std::string name() const override { return "WinePrefixFile"; }
     std::unique_ptr<SettingsStore> freshStore() override { return prefixes_.emplace_back().open(); }
+    std::unique_ptr<SettingsStore> sameStore() override { return prefixes_.back().open(); }
 
     void plantValue(std::u16string_view application, std::u16string_view section,
                     std::u16string_view name, std::uint32_t type,
@@ -33,7 +34,7 @@ private:
     template <class F> void edit(F change) {
         const TempPrefix& p = prefixes_.back();
         wine::RegFile reg = std::filesystem::exists(p.file())
-                                ? wine::RegFile::parse(readFile(p.file()))
+                                ? wine::RegFile::load(readFile(p.file()))
                                 : wine::RegFile();
         change(reg, std::vector<Text>{u"Software", u"VB and VBA Program Settings"});
         p.put(reg.text());

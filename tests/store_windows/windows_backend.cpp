@@ -55,6 +55,7 @@ public:
             require(rc, "RegDeleteTreeW");
         return openWindowsRegistryStore();
     }
+    std::unique_ptr<SettingsStore> sameStore() override { return openWindowsRegistryStore(); }
     void plantValue(std::u16string_view application, std::u16string_view section,
                     std::u16string_view name, std::uint32_t type,
                     const std::vector<std::uint8_t>& data) override {

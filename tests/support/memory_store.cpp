@@ -1,5 +1,6 @@
 #include "memory_store.h"
 
+#include "case_fold.h"
 #include "store_error.h"
 
 #include <algorithm>
@@ -13,7 +14,8 @@ namespace {
 using Name = MemoryStore::Name;
 
 template <typename List> auto find(List& list, Name name) {
-    return std::ranges::find(list, name, [](const auto& entry) -> Name { return entry.first; });
+    return std::ranges::find_if(list,
+                                [name](const auto& entry) { return sameName(entry.first, name); });
 }
 
 // The entry called name, appended when missing.
@@ -63,11 +65,11 @@ void MemoryStore::addSection(Name application, Name section) {
 }
 
 std::vector<Text> MemoryStore::EnumRegSubKeys(Name keyPath) const {
-    if (keyPath == kSettingsBasePath)
+    if (sameName(keyPath, kSettingsBasePath))
         return names(applications_);
     // Spelt out here rather than taken from the store, so that a wrong path does not agree.
     for (const auto& [name, sections] : applications_) {
-        if (keyPath == Text(kSettingsBasePath) + u'\\' + name)
+        if (sameName(keyPath, Text(kSettingsBasePath) + u'\\' + name))
             return names(sections);
     }
     return {}; // sections have no subkeys
@@ -84,7 +86,7 @@ std::vector<Setting> MemoryStore::GetAllSettings(Name application, Name section)
 
 Text MemoryStore::GetSetting(Name application, Name section, Name key) const {
     for (const Setting& setting : GetAllSettings(application, section)) {
-        if (setting.key == key)
+        if (sameName(setting.key, key))
             return setting.value;
     }
     return {};

@@ -8,8 +8,8 @@
 namespace keyloft::testing {
 
 // A settings area in memory. Applications, sections and settings are listed in the order they
-// were first put. Names compare exactly, case included, unlike the registry. A test changes it
-// directly to play another program.
+// were first put. Names compare as the registry compares them, regardless of case, and keep the
+// spelling they were first put with. A test changes it directly to play another program.
 class MemoryStore final : public SettingsStore {
 public:
     using Name = std::u16string_view;
