@@ -156,7 +156,7 @@ ListView::ListView(QWidget* parent)
     : QTreeWidget(parent), items_(*this), columns_(*this),
       collator_(QLocale(QLocale::Japanese, QLocale::Japan)) {
     setHeader(new ListHeader(this));
-    header()->setSectionsClickable(true); // after setHeader, which would turn it off
+    header()->setSectionsClickable(true);               // after setHeader, which would turn it off
     header()->setSortIndicator(-1, Qt::AscendingOrder); // none until the rows are sorted
     header()->setSortIndicatorShown(true);
     setRootIsDecorated(false);
