@@ -3,7 +3,6 @@
 // Target: under 100 ms each.
 #include "finder.h"
 #include "list_view.h"
-#include "memory_store.h"
 #include "message_boxes.h"
 #include "recording_browser.h"
 #include "settings_store.h"
@@ -28,22 +27,9 @@ namespace {
 constexpr int kSettings = 30000;
 constexpr int kApplications = 2000;
 
-std::u16string numbered(std::u16string_view stem, int n) {
-    const std::string digits = std::to_string(n);
-    return std::u16string(stem) + std::u16string(digits.begin(), digits.end());
-}
-
-// The data of both benchmarks: application Big with section Rows holding kSettings settings,
-// and kApplications further applications with one section each.
-void fill(testing::MemoryStore& store) {
-    for (int i = 0; i < kSettings; ++i)
-        store.put(u"Big", u"Rows", numbered(u"Key", i), numbered(u"Value ", i));
-    for (int i = 0; i < kApplications; ++i)
-        store.put(numbered(u"App", i), u"Section", u"k", u"v");
-}
-
-// The same data as a Wine prefix's user.reg, written directly: one save per setting would
-// rewrite the file each time.
+// The data of every benchmark: application Big with section Rows holding kSettings settings, and
+// kApplications further applications with one section each, as a Wine prefix's user.reg written
+// directly (one save per setting would rewrite the file each time).
 std::filesystem::path writeWinePrefix() {
     const auto prefix = std::filesystem::temp_directory_path() / "keyloft-views-bench";
     std::filesystem::create_directories(prefix);
@@ -71,15 +57,14 @@ public:
 };
 
 struct Window {
-    testing::MemoryStore store;
+    std::unique_ptr<SettingsStore> store = openWinePrefixStore(writeWinePrefix());
     NoBoxes boxes;
     testing::RecordingBrowser browser;
     std::unique_ptr<Finder> finder;
     TreeView* tree = nullptr;
 
     Window() {
-        fill(store);
-        finder = std::make_unique<Finder>(store, boxes, browser, u"PC01"_s, u"bench"_s);
+        finder = std::make_unique<Finder>(*store, boxes, browser, u"PC01"_s, u"bench"_s);
         finder->show();
         QCoreApplication::processEvents();
         tree = finder->findChild<TreeView*>(u"tview_01"_s);
@@ -128,13 +113,6 @@ void ListSort_Window(benchmark::State& state) {
         state.SkipWithError("the list is not in collation order");
 }
 
-void ListRead_MemoryStore(benchmark::State& state) {
-    testing::MemoryStore store;
-    fill(store);
-    for (auto _ : state)
-        benchmark::DoNotOptimize(store.GetAllSettings(u"Big", u"Rows"));
-}
-
 // A fresh store each time: the file is parsed as after another program changed it.
 void ListRead_WineStore(benchmark::State& state) {
     const auto prefix = writeWinePrefix();
@@ -156,13 +134,6 @@ void TreeFill_Window(benchmark::State& state) {
     }
 }
 
-void TreeRead_MemoryStore(benchmark::State& state) {
-    testing::MemoryStore store;
-    fill(store);
-    for (auto _ : state)
-        benchmark::DoNotOptimize(store.EnumRegSubKeys(kSettingsBasePath));
-}
-
 void TreeRead_WineStore(benchmark::State& state) {
     const auto prefix = writeWinePrefix();
     for (auto _ : state) {
@@ -178,10 +149,8 @@ void TreeRead_WineStore(benchmark::State& state) {
 
 BENCHMARK(ListFill_Window)->Unit(benchmark::kMillisecond);
 BENCHMARK(ListSort_Window)->Unit(benchmark::kMillisecond);
-BENCHMARK(ListRead_MemoryStore)->Unit(benchmark::kMillisecond);
 BENCHMARK(ListRead_WineStore)->Unit(benchmark::kMillisecond);
 BENCHMARK(TreeFill_Window)->Unit(benchmark::kMillisecond);
-BENCHMARK(TreeRead_MemoryStore)->Unit(benchmark::kMillisecond);
 BENCHMARK(TreeRead_WineStore)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {

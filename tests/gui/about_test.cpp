@@ -1,5 +1,4 @@
 #include "finder_driver.h"
-#include "memory_store.h"
 #include "program_identity.h"
 #include "scripted_message_boxes.h"
 
@@ -29,7 +28,7 @@ class AboutTest : public QObject {
 private slots:
     void init() {
         boxes_.clear();
-        window_ = std::make_unique<FinderDriver>(store_, boxes_);
+        window_ = std::make_unique<FinderDriver>(*store_, boxes_);
     }
 
     void cleanup() {
@@ -137,7 +136,7 @@ private slots:
     }
 
 private:
-    testing::MemoryStore store_;
+    testing::TempStore store_;
     testing::ScriptedMessageBoxes boxes_;
     std::unique_ptr<FinderDriver> window_;
     testing::ModalScript modals_;

@@ -1,7 +1,6 @@
 // The mouse on the list and the tree: sorting, clearing the selection, the pop-up menu, and the
 // tree's selection that the window always follows.
 #include "finder_driver.h"
-#include "memory_store.h"
 #include "scripted_message_boxes.h"
 
 #include <QApplication>
@@ -19,12 +18,12 @@ class PointerTest : public QObject {
 private slots:
     void init() {
         boxes_.clear();
-        store_ = testing::MemoryStore();
+        store_.emplace();
         int value = 0;
         for (const auto* key : {u"カ", u"Key10", u"key2", u"か", u"Key1", u"あ"})
-            store_.put(u"A", u"S", key, QString::number(++value).toStdU16String());
-        store_.put(u"B", u"T", u"k", u"v");
-        window_ = std::make_unique<FinderDriver>(store_, boxes_);
+            (*store_)->SaveSetting(u"A", u"S", key, QString::number(++value).toStdU16String());
+        (*store_)->SaveSetting(u"B", u"T", u"k", u"v");
+        window_ = std::make_unique<FinderDriver>(**store_, boxes_);
         window_->click(u"A\\S"_s);
     }
 
@@ -139,7 +138,7 @@ private:
         return keys;
     }
 
-    testing::MemoryStore store_;
+    std::optional<testing::TempStore> store_;
     testing::ScriptedMessageBoxes boxes_;
     std::unique_ptr<FinderDriver> window_;
 };

@@ -1,6 +1,6 @@
 #include "fake_identity.h"
 #include "finder.h"
-#include "memory_store.h"
+#include "finder_driver.h"
 #include "recording_browser.h"
 #include "reg_set_module.h"
 #include "scripted_message_boxes.h"
@@ -37,7 +37,7 @@ private slots:
         QFETCH(std::optional<QString>, user);
         boxes_.script(QMessageBox::Ok);
 
-        QVERIFY(!Main(FakeIdentity(computer, user), boxes_, browser_, store_));
+        QVERIFY(!Main(FakeIdentity(computer, user), boxes_, browser_, *store_));
 
         QCOMPARE(boxes_.shown().size(), 1);
         const auto& box = boxes_.shown().first();
@@ -47,7 +47,7 @@ private slots:
     }
 
     void identityLabelsTheShownWindow() {
-        const auto finder = Main(FakeIdentity(u"端末(1)"_s, u"太郎"_s), boxes_, browser_, store_);
+        const auto finder = Main(FakeIdentity(u"端末(1)"_s, u"太郎"_s), boxes_, browser_, *store_);
         QVERIFY(finder && finder->isVisible());
         QCOMPARE(finder->findChild<TreeView*>()->Nodes().Item(1)->Text(), u"端末(1)(太郎)"_s);
         QCOMPARE(QList({gComputerName, gUserName}), QList({u"端末(1)"_s, u"太郎"_s}));
@@ -55,7 +55,7 @@ private slots:
     }
 
 private:
-    testing::MemoryStore store_;
+    testing::TempStore store_;
     testing::ScriptedMessageBoxes boxes_;
     testing::RecordingBrowser browser_;
 };

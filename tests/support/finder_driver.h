@@ -3,12 +3,14 @@
 #include "finder.h"
 #include "list_view.h"
 #include "recording_browser.h"
+#include "settings_store.h"
 #include "tree_view.h"
 
 #include <QDialog>
 #include <QList>
 #include <QObject>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <functional>
@@ -18,10 +20,26 @@ class QAction;
 
 namespace keyloft {
 class MessageBoxes;
-class SettingsStore;
 } // namespace keyloft
 
 namespace keyloft::testing {
+
+// The settings of a Wine prefix in a temporary folder, kept as the user's are: names compare
+// regardless of case, and other stores on the same folder play other programs.
+class TempStore {
+public:
+    TempStore() : store_(openWinePrefixStore(dir_.path().toStdString())) {}
+    SettingsStore& operator*() const { return *store_; }
+    SettingsStore* operator->() const { return store_.get(); }
+    QString file() const { return dir_.filePath(QStringLiteral("user.reg")); }
+    std::unique_ptr<SettingsStore> another() const {
+        return openWinePrefixStore(dir_.path().toStdString());
+    }
+
+private:
+    QTemporaryDir dir_;
+    std::unique_ptr<SettingsStore> store_;
+};
 
 // The main window for PC01(taro), shown, and driven as a user drives it. Nodes are named by their
 // path below the root ("" for the root itself, "App\\Section").
