@@ -1,6 +1,5 @@
 #include "control_error.h"
 #include "image_list.h"
-#include "list_view.h"
 #include "node_level.h"
 #include "tree_tools.h"
 #include "tree_view.h"
@@ -46,9 +45,6 @@ private slots:
         }
         tree_ = std::make_unique<TreeView>();
         tree_->SetImageList(&images_);
-        list_ = std::make_unique<ListView>();
-        list_->SetImageList(&images_);
-        list_->setHeaderLabels({u"キー名称"_s, u"設定値"_s});
         tools_ = TreeTOOLs();
     }
 
@@ -91,23 +87,9 @@ private slots:
         tree_->Nodes().Add(u"b"_s, u"reused key"_s); // the old nodes' keys were forgotten
     }
 
-    void controlsPassErrorsOn() {
-        using enum ControlError::Kind;
-        TreeNodeCollection& nodes = tree_->Nodes();
-        ListItemCollection& rows = list_->ListItems();
-        nodes.Add(u"k"_s, u"x"_s);
-        rows.Add(u"k"_s, u"x"_s);
-        QCOMPARE(kindOf([&] { nodes.Add(u"k"_s, u"y"_s); }), DuplicateKey);
-        QCOMPARE(kindOf([&] { nodes.Add(u"k2"_s, u"x"_s, 5); }), NoSuchImage);
-        QCOMPARE(kindOf([&] { rows.Add(u"k"_s, u"y"_s); }), DuplicateKey);
-        QCOMPARE(kindOf([&] { rows.Item(1)->SetSubItems(2, u"v"_s); }), NoSuchElement); // 2 columns
-        QCOMPARE(kindOf([&] { rows.Item(2); }), NoSuchElement);
-    }
-
 private:
     ImageList images_;
     std::unique_ptr<TreeView> tree_;
-    std::unique_ptr<ListView> list_;
     TreeTOOLs tools_;
 };
 
