@@ -12,7 +12,6 @@
 
 using namespace keyloft;
 using namespace Qt::StringLiterals;
-using testing::FinderDriver;
 
 namespace {
 
@@ -22,22 +21,10 @@ QLabel* label(const QDialog& box, const QString& name) {
 
 } // namespace
 
-class AboutTest : public QObject {
+class AboutTest : public testing::WindowTest {
     Q_OBJECT
 
 private slots:
-    void init() {
-        boxes_.clear();
-        window_ = std::make_unique<FinderDriver>(*store_, boxes_);
-    }
-
-    void cleanup() {
-        QVERIFY(modals_.finish());
-        window_.reset();
-        QVERIFY(boxes_.allAnswered());
-        QVERIFY(QApplication::topLevelWidgets().isEmpty());
-    }
-
     void showsTheProgramsIdentity() {
         modals_.then([](QDialog& box) {
             QCOMPARE(box.windowTitle(), u"Keyloftの情報"_s);
@@ -120,12 +107,6 @@ private slots:
         QCOMPARE(window_->browser().opened,
                  QStringList({QString::fromStdU16String(std::u16string(identity::kHomePage))}));
     }
-
-private:
-    testing::TempStore store_;
-    testing::ScriptedMessageBoxes boxes_;
-    std::unique_ptr<FinderDriver> window_;
-    testing::ModalScript modals_;
 };
 
 QTEST_MAIN(AboutTest)

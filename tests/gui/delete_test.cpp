@@ -9,12 +9,10 @@
 #include <QFile>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace keyloft;
 using namespace Qt::StringLiterals;
-using testing::FinderDriver;
 using Boxes = testing::ScriptedMessageBoxes;
 
 namespace {
@@ -31,30 +29,17 @@ QStringList names(const std::vector<Text>& names) {
 
 } // namespace
 
-class DeleteTest : public QObject {
+class DeleteTest : public testing::WindowTest {
     Q_OBJECT
 
-private slots:
-    void init() {
-        boxes_.clear();
-        prefix_ = std::make_unique<QTemporaryDir>();
-        store_ = openWinePrefixStore(prefix_->path().toStdString());
-        other_ = openWinePrefixStore(prefix_->path().toStdString());
+    void seed() override {
         for (const auto* key : {u"k1", u"k2", u"k3", u"k4"})
-            store_->SaveSetting(u"A", u"S", key, u"v");
-        store_->SaveSetting(u"A", u"T", u"k", u"v");
-        store_->SaveSetting(u"B", u"S", u"k", u"v");
-        window_ = std::make_unique<FinderDriver>(*store_, boxes_);
-        window_->click(u"A"_s);
-        window_->tree()->expandAll();
+            store().SaveSetting(u"A", u"S", key, u"v");
+        store().SaveSetting(u"A", u"T", u"k", u"v");
+        store().SaveSetting(u"B", u"S", u"k", u"v");
     }
 
-    void cleanup() {
-        window_.reset();
-        QVERIFY(boxes_.allAnswered());
-        QVERIFY(QApplication::topLevelWidgets().isEmpty());
-    }
-
+private slots:
     // Every question names what goes and defaults to Cancel; Cancel leaves all as it was.
     void cancelChangesNothing_data() {
         QTest::addColumn<QString>("node");
@@ -120,10 +105,10 @@ private slots:
         QCOMPARE(window_->rows(), rowsAfter);
         QCOMPARE(window_->statusText(), statusAfter);
         QCOMPARE(window_->tree()->SelectedItem()->FullPath(), statusAfter);
-        QCOMPARE(names(store_->EnumRegSubKeys(kSettingsBasePath)),
+        QCOMPARE(names(store().EnumRegSubKeys(kSettingsBasePath)),
                  node == u"A"_s ? QStringList{u"B"_s} : QStringList({u"A"_s, u"B"_s}));
         if (!rows.isEmpty())
-            QCOMPARE(store_->GetAllSettings(u"A", u"S").size(), 2u);
+            QCOMPARE(store().GetAllSettings(u"A", u"S").size(), 2u);
 
         boxes_.script(QMessageBox::Cancel);
         QTest::keyClick(window_->tree(), Qt::Key_Delete);
@@ -135,7 +120,7 @@ private slots:
     void keyRemovedMeanwhile() {
         window_->click(u"A\\S"_s);
         window_->selectRows({1, 2, 3});
-        other_->DeleteSetting(u"A", u"S", u"k2");
+        store_->another()->DeleteSetting(u"A", u"S", u"k2");
         boxes_.script(QMessageBox::Ok);
         boxes_.script(QMessageBox::Ok);
         window_->action(u"MenuDel"_s)->trigger();
@@ -154,15 +139,14 @@ private slots:
         QCOMPARE(
             boxes_.shown(),
             QList({Boxes::exclamation(u"削除できないノードを選択しています\r\n\r\nPC01(taro)"_s)}));
-        QCOMPARE(names(store_->EnumRegSubKeys(kSettingsBasePath)), QStringList({u"A"_s, u"B"_s}));
+        QCOMPARE(names(store().EnumRegSubKeys(kSettingsBasePath)), QStringList({u"A"_s, u"B"_s}));
     }
 
     // The real message box: Esc and the close box answer Cancel, Enter the default button.
     void realBoxAnswersCancel() {
         QtMessageBoxes real;
         for (const QString& how : {u"esc"_s, u"close"_s, u"enter"_s}) {
-            testing::ModalScript modals;
-            modals.then([&](QDialog& box) {
+            modals_.then([&](QDialog& box) {
                 QCOMPARE(box.windowTitle(), u"Keyloft"_s);
                 how == u"close"_s
                     ? void(box.close())
@@ -171,21 +155,14 @@ private slots:
             QCOMPARE(real.show(&window_->window(), u"?"_s, QMessageBox::Question,
                                QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel),
                      QMessageBox::Cancel);
-            QVERIFY(modals.finish());
         }
     }
 
 private:
     QByteArray userReg() const {
-        QFile file(prefix_->filePath(u"user.reg"_s));
+        QFile file(store_->file());
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
-
-    std::unique_ptr<QTemporaryDir> prefix_;
-    std::unique_ptr<SettingsStore> store_;
-    std::unique_ptr<SettingsStore> other_;
-    Boxes boxes_;
-    std::unique_ptr<FinderDriver> window_;
 };
 
 QTEST_MAIN(DeleteTest)

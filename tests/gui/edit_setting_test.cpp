@@ -6,13 +6,10 @@
 #include <QInputMethodEvent>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace keyloft;
 using namespace Qt::StringLiterals;
-using testing::FinderDriver;
-using testing::ModalScript;
 using Box = testing::ScriptedMessageBoxes::Box;
 
 namespace {
@@ -58,8 +55,13 @@ const QString kConfirm = u"入力した情報で登録します。よろしい�
 
 } // namespace
 
-class EditSettingTest : public QObject {
+class EditSettingTest : public testing::WindowTest {
     Q_OBJECT
+
+    void seed() override {
+        for (const auto* key : {u"k1", u"k2", u"k3"})
+            store().SaveSetting(u"A", u"S", key, u"v" + std::u16string(key).substr(1));
+    }
 
 private slots:
     void initTestCase() {
@@ -67,23 +69,6 @@ private slots:
         QPalette palette = QApplication::palette();
         palette.setColor(QPalette::Base, Qt::yellow);
         QApplication::setPalette(palette);
-    }
-
-    void init() {
-        boxes_.clear();
-        prefix_ = std::make_unique<QTemporaryDir>();
-        store_ = openWinePrefixStore(prefix_->path().toStdString());
-        store_->SaveSetting(u"A", u"S", u"k1", u"v1");
-        store_->SaveSetting(u"A", u"S", u"k2", u"v2");
-        store_->SaveSetting(u"A", u"S", u"k3", u"v3");
-        window_ = std::make_unique<FinderDriver>(*store_, boxes_);
-    }
-
-    void cleanup() {
-        QVERIFY(modals_.finish());
-        window_.reset();
-        QVERIFY(boxes_.allAnswered());
-        QVERIFY(QApplication::topLevelWidgets().isEmpty());
     }
 
     void opensAsDesigned_data() {
@@ -191,7 +176,7 @@ private slots:
             QVERIFY(ok(dialog)->isEnabled());
         });
         window_->action(u"MenuNew"_s)->trigger();
-        QCOMPARE(store_->EnumRegSubKeys(kSettingsBasePath), std::vector<Text>({u"A"}));
+        QCOMPARE(store().EnumRegSubKeys(kSettingsBasePath), std::vector<Text>({u"A"}));
     }
 
     // What the user sees after a save depends on the node the dialog was opened for.
@@ -228,7 +213,7 @@ private slots:
         });
         window_->action(u"MenuNew"_s)->trigger();
         const QStringList w = written.split(u'|');
-        QCOMPARE(QString::fromStdU16String(store_->GetSetting(
+        QCOMPARE(QString::fromStdU16String(store().GetSetting(
                      w[0].toStdU16String(), w[1].toStdU16String(), w[2].toStdU16String())),
                  w[3]);
         if (node.isEmpty()) { // the new application shows after a reload
@@ -252,12 +237,12 @@ private slots:
                                  u"セクション名に「\\」は使えません。"_s));
             QCOMPARE(texts(dialog), u"B|x\\y|k|1"_s);
             QVERIFY(ok(dialog)->isEnabled());
-            QVERIFY(store_->GetSetting(u"B", u"x\\y", u"k").empty());
+            QVERIFY(store().GetSetting(u"B", u"x\\y", u"k").empty());
 
             type(dialog, u"B|xy"_s, true);
-            QCOMPARE(store_->GetSetting(u"B", u"xy", u"k"), u"1");
+            QCOMPARE(store().GetSetting(u"B", u"xy", u"k"), u"1");
             type(dialog, u"B|xy|k|2"_s, true);
-            QCOMPARE(store_->GetSetting(u"B", u"xy", u"k"), u"2");
+            QCOMPARE(store().GetSetting(u"B", u"xy", u"k"), u"2");
             QCOMPARE(boxes_.shown().size(), 5);
             QCOMPARE(boxes_.shown()[0], question(kConfirm));
         });
@@ -323,12 +308,12 @@ private slots:
         QTest::keyClick(window_->list(), Qt::Key_Return);
         QCOMPARE(modals_.finish(), !save);
         QCOMPARE(keys, opened);
-        QCOMPARE(store_->GetSetting(u"A", u"S", u"k1"), save ? u"new" : u"v1");
+        QCOMPARE(store().GetSetting(u"A", u"S", u"k1"), save ? u"new" : u"v1");
     }
 
     // Locked boxes hold names as stored: trimmed, the value would land in another section or key.
     void lockedNamesAreWrittenAsStored() {
-        store_->SaveSetting(u"A", u"S ", u" k", u"old");
+        store().SaveSetting(u"A", u"S ", u" k", u"old");
         window_->click(u"A\\S "_s);
         boxes_.script(QMessageBox::Ok);
         boxes_.script(QMessageBox::Ok);
@@ -336,11 +321,11 @@ private slots:
         window_->doubleClickRow(1);
         modals_.then([&](QDialog& dialog) { type(dialog, u" k2 |v"_s, true); });
         window_->action(u"MenuNew"_s)->trigger();
-        QCOMPARE(store_->GetAllSettings(u"A", u"S "),
+        QCOMPARE(store().GetAllSettings(u"A", u"S "),
                  std::vector<Setting>({{u" k", u"new"}, {u"k2", u"v"}}));
-        QCOMPARE(store_->EnumRegSubKeys(applicationKeyPath(u"A")),
+        QCOMPARE(store().EnumRegSubKeys(applicationKeyPath(u"A")),
                  std::vector<Text>({u"S", u"S "}));
-        QCOMPARE(store_->GetAllSettings(u"A", u"S").size(), 3u);
+        QCOMPARE(store().GetAllSettings(u"A", u"S").size(), 3u);
     }
 
     // The Enter that confirms an input method's composition is the composition's alone.
@@ -363,13 +348,6 @@ private slots:
         });
         window_->action(u"MenuNew"_s)->trigger();
     }
-
-private:
-    std::unique_ptr<QTemporaryDir> prefix_;
-    std::unique_ptr<SettingsStore> store_;
-    testing::ScriptedMessageBoxes boxes_;
-    std::unique_ptr<FinderDriver> window_;
-    ModalScript modals_;
 };
 
 QTEST_MAIN(EditSettingTest)

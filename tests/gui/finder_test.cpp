@@ -18,8 +18,15 @@ const QString kRoot = u"PC01(taro)"_s;
 
 } // namespace
 
-class FinderTest : public QObject {
+class FinderTest : public testing::WindowTest {
     Q_OBJECT
+
+    void seed() override {
+        store().SaveSetting(u"Sample", u"Window", u"Top", u"100");
+        store().SaveSetting(u"Sample", u"Window", u"10", u"左");
+        store().SaveSetting(u"Sample", u"Empty", u"k", u"v");
+        store().DeleteSetting(u"Sample", u"Empty", u"k"); // the section stays, empty
+    }
 
 private slots:
     void initTestCase() {
@@ -29,23 +36,7 @@ private slots:
         QApplication::setPalette(palette);
     }
 
-    void init() {
-        boxes_.clear(); // here, so that a failed cleanup does not carry over
-        store_.emplace();
-        (*store_)->SaveSetting(u"Sample", u"Window", u"Top", u"100");
-        (*store_)->SaveSetting(u"Sample", u"Window", u"10", u"左");
-        (*store_)->SaveSetting(u"Sample", u"Empty", u"k", u"v");
-        (*store_)->DeleteSetting(u"Sample", u"Empty", u"k"); // the section stays, empty
-    }
-
-    void cleanup() {
-        window_.reset();
-        QVERIFY(boxes_.allAnswered());
-        QVERIFY(QApplication::topLevelWidgets().isEmpty());
-    }
-
     void designedWindow() {
-        open();
         QCOMPARE(finder()->windowTitle(), u"Keyloft"_s);
         QVERIFY(!finder()->windowIcon().isNull());
         for (int image = 1; image <= 4; ++image)
@@ -88,7 +79,6 @@ private slots:
         QFETCH(QStringList, clicks);
         QFETCH(QStringList, rows);
         QFETCH(QString, status);
-        open();
         for (const QString& path : clicks)
             path == u"Down"_s ? QTest::keyClick(tree(), Qt::Key_Down) : window_->click(path);
         expectState(rows, status);
@@ -98,7 +88,6 @@ private slots:
     // their section, and everything at a reload: what another program changed shows.
     void showsWhatAnotherProgramChanged() {
         const auto other = store_->another();
-        open();
         QCOMPARE(window_->childTexts(u"Sample"_s), QStringList());
         window_->click(u"Sample\\Window"_s);
         other->SaveSetting(u"Sample", u"New", u"k", u"v");
@@ -121,10 +110,10 @@ private slots:
     void collidingNamesAllShow() {
         const QStringList sections = {u"AB\\C"_s, u"ABC\\D"_s, kRoot + u"\\S"_s};
         for (const QString& path : sections)
-            (*store_)->SaveSetting(path.section(u'\\', 0, 0).toStdU16String(),
-                                   path.section(u'\\', 1).toStdU16String(), u"k",
-                                   path.toStdU16String());
-        open();
+            store().SaveSetting(path.section(u'\\', 0, 0).toStdU16String(),
+                                path.section(u'\\', 1).toStdU16String(), u"k",
+                                path.toStdU16String());
+        openWindow();
         QCOMPARE(window_->childTexts(QString()),
                  QStringList({u"AB"_s, u"ABC"_s, u"PC01(taro)"_s, u"Sample"_s}));
         for (const QString& path : sections) {
@@ -141,7 +130,7 @@ private slots:
         for (int i = 0; i < 40000; ++i)
             file.write(QByteArray::number(i).prepend('"') + "\"=\"v\"\n");
         file.close();
-        open();
+        openWindow();
         window_->click(u"Big\\S"_s);
         QCOMPARE(list()->ListItems().Count(), 40000);
         QCOMPARE(list()->ListItems().Item(40000)->Text(), u"9999"_s); // in Wine's order
@@ -158,7 +147,6 @@ private slots:
     void resizeKeepsTheRule() {
         QFETCH(QSize, client);
         QFETCH(int, listWidth);
-        open();
         finder()->resize(client.width(), client.height() + finder()->menuBar()->height());
         QTRY_COMPARE(clientSize(), client);
         const int height = client.height() - statusBar()->height();
@@ -174,7 +162,6 @@ private slots:
 
     void exitQuestion() {
         QFETCH(QMessageBox::StandardButton, answer);
-        open();
         window_->click(u"Sample\\Window"_s);
         window_->selectRows({2});
         boxes_.script(answer);
@@ -191,7 +178,6 @@ private slots:
     }
 
 private:
-    void open() { window_ = std::make_unique<FinderDriver>(**store_, boxes_); }
     Finder* finder() const { return &window_->window(); }
     TreeView* tree() const { return window_->tree(); }
     ListView* list() const { return window_->list(); }
@@ -219,10 +205,6 @@ private:
             QCOMPARE(node->Image(), !node->Parent() ? 1 : node->FullPath() == status ? 3 : 2);
         }
     }
-
-    std::optional<testing::TempStore> store_;
-    testing::ScriptedMessageBoxes boxes_;
-    std::unique_ptr<FinderDriver> window_;
 };
 
 QTEST_MAIN(FinderTest)

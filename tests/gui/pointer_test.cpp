@@ -10,27 +10,21 @@
 
 using namespace keyloft;
 using namespace Qt::StringLiterals;
-using testing::FinderDriver;
 
-class PointerTest : public QObject {
+class PointerTest : public testing::WindowTest {
     Q_OBJECT
+
+    void seed() override {
+        int value = 0;
+        for (const auto* key : {u"カ", u"Key10", u"key2", u"か", u"Key1", u"あ"})
+            store().SaveSetting(u"A", u"S", key, QString::number(++value).toStdU16String());
+        store().SaveSetting(u"B", u"T", u"k", u"v");
+    }
 
 private slots:
     void init() {
-        boxes_.clear();
-        store_.emplace();
-        int value = 0;
-        for (const auto* key : {u"カ", u"Key10", u"key2", u"か", u"Key1", u"あ"})
-            (*store_)->SaveSetting(u"A", u"S", key, QString::number(++value).toStdU16String());
-        (*store_)->SaveSetting(u"B", u"T", u"k", u"v");
-        window_ = std::make_unique<FinderDriver>(**store_, boxes_);
+        WindowTest::init();
         window_->click(u"A\\S"_s);
-    }
-
-    void cleanup() {
-        window_.reset();
-        QVERIFY(boxes_.allAnswered());
-        QVERIFY(QApplication::topLevelWidgets().isEmpty());
     }
 
     // Letter case aside, numbers by value, kana in their order; each click flips the order.
@@ -137,10 +131,6 @@ private:
             keys.append(row.section(u'=', 0, 0));
         return keys;
     }
-
-    std::optional<testing::TempStore> store_;
-    testing::ScriptedMessageBoxes boxes_;
-    std::unique_ptr<FinderDriver> window_;
 };
 
 QTEST_MAIN(PointerTest)

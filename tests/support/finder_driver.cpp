@@ -137,4 +137,18 @@ void ModalScript::poll() {
         dialog->done(QDialog::Rejected);
 }
 
+void WindowTest::init() {
+    boxes_.clear(); // here, so that a failed cleanup does not carry over
+    store_.emplace();
+    seed();
+    openWindow();
+}
+
+void WindowTest::cleanup() {
+    QVERIFY(modals_.finish());
+    window_.reset();
+    QVERIFY(boxes_.allAnswered());
+    QVERIFY(QApplication::topLevelWidgets().isEmpty());
+}
+
 } // namespace keyloft::testing

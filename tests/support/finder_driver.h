@@ -3,6 +3,7 @@
 #include "finder.h"
 #include "list_view.h"
 #include "recording_browser.h"
+#include "scripted_message_boxes.h"
 #include "settings_store.h"
 #include "tree_view.h"
 
@@ -15,6 +16,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QAction;
 
@@ -95,6 +97,31 @@ private:
     QList<Act> acts_;
     QTimer timer_;
     bool acting_ = false; // an act that waits must not hand its dialog to the next act
+};
+
+} // namespace keyloft::testing
+
+namespace keyloft::testing {
+
+// What the window tests share: a store of their own, filled by seed(), the message boxes and the
+// modal dialogs scripted, the main window on that store; and after each test nothing left open,
+// unanswered or awaited.
+class WindowTest : public QObject {
+    Q_OBJECT
+
+protected:
+    virtual void seed() {}
+    void openWindow() { window_ = std::make_unique<FinderDriver>(**store_, boxes_); }
+    SettingsStore& store() const { return **store_; }
+
+    std::optional<TempStore> store_;
+    ScriptedMessageBoxes boxes_;
+    ModalScript modals_;
+    std::unique_ptr<FinderDriver> window_;
+
+protected slots:
+    void init();
+    void cleanup();
 };
 
 } // namespace keyloft::testing
