@@ -147,106 +147,88 @@ private slots:
         QTest::keyClick(window_->list(), Qt::Key_Return); // Enter in the list edits, too
     }
 
-    void validation_data() {
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QString>("message");
-        QTest::addColumn<QString>("focus");
-        QTest::addColumn<QString>("after");
-        QTest::newRow("application of spaces")
-            << u" \u3000 | s |"_s << u"アプリケーションの入力は省略できません。"_s << u"txt_App"_s
-            << u"| s ||"_s;
-        QTest::newRow("section of an ideographic space")
-            << u" A\u3000|\u3000| k "_s << u"セクションの入力は省略できません。"_s
-            << u"txt_Section"_s << u"A|| k |"_s;
-        QTest::newRow("key empty") << u"A|S|| v "_s << u"キー名称の入力は省略できません。"_s
-                                   << u"txt_Key"_s << u"A|S|| v "_s;
-    }
-
-    void validation() {
-        QFETCH(QString, typed);
-        QFETCH(QString, message);
-        QFETCH(QString, focus);
-        QFETCH(QString, after);
-        boxes_.script(QMessageBox::Ok);
-        modals_.then([&](QDialog& dialog) {
-            type(dialog, typed, true);
-            QCOMPARE(boxes_.shown(), QList<Box>({exclamation(message)}));
-            QCOMPARE(QApplication::focusWidget(), box(dialog, focus));
-            QCOMPARE(texts(dialog), after);
-            QVERIFY(ok(dialog)->isEnabled());
-        });
-        window_->action(u"MenuNew"_s)->trigger();
-        QCOMPARE(store().EnumRegSubKeys(kSettingsBasePath), std::vector<Text>({u"A"}));
-    }
-
-    // What the user sees after a save depends on the node the dialog was opened for.
-    void saveRefreshesTheNode_data() {
+    // OK: a name left empty, the question answered Cancel, a write the store refuses, a write
+    // and what each node shows after it.
+    void pressingOk_data() {
         QTest::addColumn<QString>("node");
         QTest::addColumn<QString>("typed");
-        QTest::addColumn<QString>("written");
-        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QList<QMessageBox::StandardButton>>("answers");
+        QTest::addColumn<QString>("message"); // the last box shown
+        QTest::addColumn<QString>("after");   // the boxes' texts; "+" when OK is left enabled
+        QTest::addColumn<QString>("shown");   // rows of a section, else the node's children
+        const QList ok{QMessageBox::Ok}, twice{QMessageBox::Ok, QMessageBox::Ok};
+        QTest::newRow("application of spaces")
+            << u""_s << u" \u3000 | s |"_s << ok << u"アプリケーションの入力は省略できません。"_s
+            << u"| s ||+"_s << u"A"_s;
+        QTest::newRow("section of an ideographic space")
+            << u""_s << u" A\u3000|\u3000| k "_s << ok << u"セクションの入力は省略できません。"_s
+            << u"A|| k |+"_s << u"A"_s;
+        QTest::newRow("key empty")
+            << u""_s << u"A|S|| v "_s << ok << u"キー名称の入力は省略できません。"_s
+            << u"A|S|| v +"_s << u"A"_s;
+        QTest::newRow("question answered Cancel")
+            << u"A\\S"_s << u"k|v"_s << QList{QMessageBox::Cancel} << kConfirm << u"A|S|k|v+"_s
+            << u"k1=v1|k2=v2|k3=v3"_s;
+        QTest::newRow("refused by the store")
+            << u""_s << u"B|x\\y|k|1"_s << twice
+            << u"データの更新時にエラーが発生しました。\r\n\r\n1002\r\nセクション名に「\\」は使えません。"_s
+            << u"B|x\\y|k|1+"_s << u"A"_s;
         QTest::newRow("section: list read again")
-            << u"A\\S"_s << u" 新しい　キー\u3000| 値 "_s << u"A|S|新しい　キー|値"_s
-            << u"k1=v1|k2=v2|k3=v3|新しい　キー=値"_s;
+            << u"A\\S"_s << u" 新しい　キー\u3000| 値 "_s << ok << kConfirm
+            << u"A|S|新しい　キー|値"_s << u"k1=v1|k2=v2|k3=v3|新しい　キー=値"_s;
         QTest::newRow("application: sections read again")
-            << u"A"_s << u"T|k|   "_s << u"A|T|k|"_s << u"S|T"_s;
+            << u"A"_s << u"T|k|   "_s << ok << kConfirm << u"A|T|k|"_s << u"S|T"_s;
         QTest::newRow("root: list emptied, tree as it was")
-            << u""_s << u"B|S|k|v"_s << u"B|S|k|v"_s << u"A"_s;
+            << u""_s << u"B|S|k|v"_s << ok << kConfirm << u"B|S|k|v"_s << u"A"_s;
     }
 
-    void saveRefreshesTheNode() {
+    void pressingOk() {
         QFETCH(QString, node);
         QFETCH(QString, typed);
-        QFETCH(QString, written);
+        QFETCH(QList<QMessageBox::StandardButton>, answers);
+        QFETCH(QString, message);
+        QFETCH(QString, after);
         QFETCH(QString, shown);
         window_->click(node);
-        boxes_.script(QMessageBox::Ok);
+        for (const auto answer : answers)
+            boxes_.script(answer);
+        const bool saved = !after.endsWith(u'+');
         modals_.then([&](QDialog& dialog) {
             type(dialog, typed, true);
-            QCOMPARE(boxes_.shown(), QList<Box>({question(kConfirm)}));
-            QVERIFY(dialog.isVisible());
-            QVERIFY(!ok(dialog)->isEnabled());
-            QCOMPARE(texts(dialog), written);
+            const bool empty = message.endsWith(u"省略できません。"_s);
+            QCOMPARE(boxes_.shown().first(), empty ? exclamation(message) : question(kConfirm));
+            QCOMPARE(boxes_.shown().last(),
+                     message == kConfirm ? question(kConfirm) : exclamation(message));
+            QCOMPARE(texts(dialog) + (ok(dialog)->isEnabled() ? u"+"_s : u""_s), after);
+            if (empty) // the focus goes into the empty box
+                QCOMPARE(QApplication::focusWidget(),
+                         box(dialog, kBoxes[after.split(u'|').indexOf(QString())]));
             const bool section = node.contains(u'\\');
             QCOMPARE((section ? window_->rows() : window_->childTexts(node)).join(u'|'), shown);
             QCOMPARE(window_->list()->isEnabled(), section);
         });
         window_->action(u"MenuNew"_s)->trigger();
-        const QStringList w = written.split(u'|');
-        QCOMPARE(QString::fromStdU16String(store().GetSetting(
-                     w[0].toStdU16String(), w[1].toStdU16String(), w[2].toStdU16String())),
-                 w[3]);
-        if (node.isEmpty()) { // the new application shows after a reload
+        const QStringList w = after.split(u'|');
+        QCOMPARE(store().GetSetting(w[0].toStdU16String(), w[1].toStdU16String(),
+                                    w[2].toStdU16String()) == w[3].toStdU16String(),
+                 saved);
+        if (saved && node.isEmpty()) { // the new application shows after a reload
             window_->action(u"MenuReload"_s)->trigger();
             QCOMPARE(window_->childTexts(node), QStringList({u"A"_s, u"B"_s}));
         }
     }
 
-    // Cancel at the question, then a write the store refuses, then two writes in one opening.
-    void saveOutcomesInOneOpening() {
-        window_->click(u""_s);
-        boxes_.script(QMessageBox::Cancel);
-        for (int i = 0; i < 4; ++i)
-            boxes_.script(QMessageBox::Ok);
+    // After a save the dialog stays, clean, for another.
+    void secondSaveInOneOpening() {
+        boxes_.script(QMessageBox::Ok);
+        boxes_.script(QMessageBox::Ok);
         modals_.then([&](QDialog& dialog) {
-            type(dialog, u"B|x\\y|k|1"_s, true);
-            QVERIFY(ok(dialog)->isEnabled());
-            QTest::mouseClick(ok(dialog), Qt::LeftButton);
-            QCOMPARE(boxes_.shown().last(),
-                     exclamation(u"データの更新時にエラーが発生しました。\r\n\r\n1002\r\n"
-                                 u"セクション名に「\\」は使えません。"_s));
-            QCOMPARE(texts(dialog), u"B|x\\y|k|1"_s);
-            QVERIFY(ok(dialog)->isEnabled());
-            QVERIFY(store().GetSetting(u"B", u"x\\y", u"k").empty());
-
-            type(dialog, u"B|xy"_s, true);
-            QCOMPARE(store().GetSetting(u"B", u"xy", u"k"), u"1");
-            type(dialog, u"B|xy|k|2"_s, true);
-            QCOMPARE(store().GetSetting(u"B", u"xy", u"k"), u"2");
-            QCOMPARE(boxes_.shown().size(), 5);
-            QCOMPARE(boxes_.shown()[0], question(kConfirm));
+            type(dialog, u"B|S|k|1"_s, true);
+            QVERIFY(dialog.isVisible() && !ok(dialog)->isEnabled());
+            type(dialog, u"B|S|k|2"_s, true);
         });
         window_->action(u"MenuNew"_s)->trigger();
+        QCOMPARE(store().GetSetting(u"B", u"S", u"k"), u"2");
     }
 
     void discardQuestion_data() {
