@@ -64,13 +64,6 @@ class EditSettingTest : public testing::WindowTest {
     }
 
 private slots:
-    void initTestCase() {
-        // A window colour other than white, so that an editable box's white must be chosen.
-        QPalette palette = QApplication::palette();
-        palette.setColor(QPalette::Base, Qt::yellow);
-        QApplication::setPalette(palette);
-    }
-
     void opensAsDesigned_data() {
         QTest::addColumn<QString>("node");
         QTest::addColumn<bool>("doubleClick");

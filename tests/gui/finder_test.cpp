@@ -29,13 +29,6 @@ class FinderTest : public testing::WindowTest {
     }
 
 private slots:
-    void initTestCase() {
-        // A system list colour other than white, so that a section's white must be chosen.
-        QPalette palette = QApplication::palette();
-        palette.setColor(QPalette::Base, Qt::yellow);
-        QApplication::setPalette(palette);
-    }
-
     void designedWindow() {
         QCOMPARE(finder()->windowTitle(), u"Keyloft"_s);
         QVERIFY(!finder()->windowIcon().isNull());

@@ -137,6 +137,13 @@ void ModalScript::poll() {
         dialog->done(QDialog::Rejected);
 }
 
+void WindowTest::initTestCase() {
+    // A window colour other than white, so that where white is meant it must be chosen.
+    QPalette palette = QApplication::palette();
+    palette.setColor(QPalette::Base, Qt::yellow);
+    QApplication::setPalette(palette);
+}
+
 void WindowTest::init() {
     boxes_.clear(); // here, so that a failed cleanup does not carry over
     store_.emplace();

@@ -120,6 +120,7 @@ protected:
     std::unique_ptr<FinderDriver> window_;
 
 protected slots:
+    void initTestCase();
     void init();
     void cleanup();
 };
