@@ -12,17 +12,14 @@
 
 int main(int argc, char** argv) {
     const std::string_view mode = argc == 2 ? argv[1] : "";
-    if (mode != "write" && mode != "dump") {
-        std::fputs("usage: store_agree_tool write|dump\n", stderr);
-        return 2;
-    }
     try {
         const auto store = keyloft::openWindowsRegistryStore();
         if (mode == "write") {
             keyloft::agreement::write(*store);
-        } else {
+        } else {                                  // dump
             _setmode(_fileno(stdout), _O_BINARY); // byte for byte: no CR before each LF
-            std::fputs(keyloft::agreement::dump(keyloft::agreement::read(*store)).c_str(), stdout);
+            const std::string text = keyloft::agreement::dump(keyloft::agreement::read(*store));
+            std::fwrite(text.data(), 1, text.size(), stdout);
         }
     } catch (const keyloft::StoreError& e) {
         std::fprintf(stderr, "error %ld: %s\n", e.number(), e.what());
