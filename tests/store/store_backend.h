@@ -24,47 +24,31 @@ namespace keyloft::testing {
 inline const Text kBase = u"Software\\VB and VBA Program Settings";
 using Names = std::vector<Text>;
 using Settings = std::vector<Setting>;
+using Bytes = std::vector<std::uint8_t>;
 
-// REG_SZ data: UTF-16LE with its terminating NUL.
-inline std::vector<std::uint8_t> utf16Data(std::u16string_view text) {
-    std::vector<std::uint8_t> data;
-    for (const char16_t c : Text(text) + u'\0') {
-        data.push_back(static_cast<std::uint8_t>(c & 0xff));
-        data.push_back(static_cast<std::uint8_t>(c >> 8));
-    }
-    return data;
-}
-
-// Runs `call`, which must fail; returns the error.
-inline StoreError failure(const std::function<void()>& call) {
+// Runs `call`, which must fail; returns the error as the user sees it, number and text.
+inline std::string failure(const std::function<void()>& call) {
     try {
         call();
     } catch (const StoreError& e) {
-        return e;
+        return std::to_string(e.number()) + " " + e.what();
     }
-    ADD_FAILURE() << "no error";
-    return {0, {}};
+    return "no error";
 }
 
-// One backend under the conformance cases; each platform's test executable supplies its list
-// through storeBackends().
+// The backend under the conformance cases; each platform's test executable supplies its own.
 class StoreBackend {
 public:
     virtual ~StoreBackend() = default;
-    virtual std::string name() const = 0;
-    // A store over a settings area that does not exist yet (no base key).
-    virtual std::unique_ptr<SettingsStore> freshStore() = 0;
-    // Another store over the area of the last fresh one.
-    virtual std::unique_ptr<SettingsStore> sameStore() = 0;
-    // Puts a raw value (type as in winnt.h: 4 REG_DWORD, 3 REG_BINARY, ...) where the store
-    // itself never writes one, as another program would.
-    virtual void plantValue(std::u16string_view application, std::u16string_view section,
-                            std::u16string_view name, std::uint32_t type,
-                            const std::vector<std::uint8_t>& data) = 0;
-    // Creates an empty key below the base key, e.g. {u"App"} or {u"App", u"Sec"}.
-    virtual void plantKey(const std::vector<Text>& pathBelowBase) = 0;
+    // A store over a settings area that does not exist yet (no base key); with `again`, another
+    // store over the area of the last fresh one.
+    virtual std::unique_ptr<SettingsStore> open(bool again = false) = 0;
+    // Creates a key below the base key, e.g. {u"App", u"Sec"}, as another program would; with a
+    // type (as in winnt.h: 4 REG_DWORD, 3 REG_BINARY, ...), also a raw value in it.
+    virtual void plant(const Names& below, std::u16string_view name = {}, std::uint32_t type = 0,
+                       const Bytes& data = {}) = 0;
 };
 
-std::vector<std::shared_ptr<StoreBackend>> storeBackends();
+StoreBackend& storeBackend();
 
 } // namespace keyloft::testing

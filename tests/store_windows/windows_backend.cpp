@@ -1,3 +1,5 @@
+// The conformance cases' backend on Windows, and what only the registry backend meets: registry
+// calls that fail for reasons of their own.
 #include "store_backend.h"
 
 #include "windows_registry_store.h"
@@ -8,6 +10,7 @@
 #include <string>
 
 namespace keyloft::testing {
+
 namespace {
 
 std::wstring wide(std::u16string_view text) {
@@ -17,15 +20,6 @@ std::wstring wide(std::u16string_view text) {
 void require(LONG rc, const char* call) {
     if (rc != ERROR_SUCCESS)
         throw std::runtime_error(std::string(call) + " failed with " + std::to_string(rc));
-}
-
-// Creates the key below HKEY_CURRENT_USER with its missing parents, and closes it.
-void createKey(std::u16string_view path) {
-    HKEY key = nullptr;
-    require(RegCreateKeyExW(HKEY_CURRENT_USER, wide(path).c_str(), 0, nullptr,
-                            REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-            "RegCreateKeyExW");
-    RegCloseKey(key);
 }
 
 // The cases wipe the settings area. On a real Windows machine that would be the user's own, so
@@ -47,41 +41,61 @@ public:
         RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
         RegDeleteTreeW(HKEY_CURRENT_USER, kScratch);
     }
-    std::string name() const override { return "Registry"; }
 
-    std::unique_ptr<SettingsStore> freshStore() override {
-        const LONG rc = RegDeleteTreeW(HKEY_CURRENT_USER, wide(kSettingsBasePath).c_str());
-        if (rc != ERROR_FILE_NOT_FOUND)
+    std::unique_ptr<SettingsStore> open(bool again) override {
+        if (const LONG rc =
+                again ? ERROR_FILE_NOT_FOUND
+                      : RegDeleteTreeW(HKEY_CURRENT_USER, wide(kSettingsBasePath).c_str());
+            rc != ERROR_FILE_NOT_FOUND)
             require(rc, "RegDeleteTreeW");
         return openWindowsRegistryStore();
     }
-    std::unique_ptr<SettingsStore> sameStore() override { return openWindowsRegistryStore(); }
-    void plantValue(std::u16string_view application, std::u16string_view section,
-                    std::u16string_view name, std::uint32_t type,
-                    const std::vector<std::uint8_t>& data) override {
-        const Text path = sectionKeyPath(application, section);
-        createKey(path);
-        require(RegSetKeyValueW(HKEY_CURRENT_USER, wide(path).c_str(), wide(name).c_str(), type,
-                                data.empty() ? nullptr : data.data(),
-                                static_cast<DWORD>(data.size())),
-                "RegSetKeyValueW");
-    }
-    void plantKey(const std::vector<Text>& pathBelowBase) override {
+    void plant(const Names& below, std::u16string_view name, std::uint32_t type,
+               const Bytes& data) override {
         Text path(kSettingsBasePath);
-        for (const Text& name : pathBelowBase)
-            path += u'\\' + name;
-        createKey(path);
+        for (const Text& key : below)
+            path += u'\\' + key;
+        HKEY key = nullptr;
+        require(RegCreateKeyExW(HKEY_CURRENT_USER, wide(path).c_str(), 0, nullptr, 0,
+                                KEY_ALL_ACCESS, nullptr, &key, nullptr),
+                "RegCreateKeyExW");
+        const LONG rc = type ? RegSetValueExW(key, wide(name).c_str(), 0, type, data.data(),
+                                              static_cast<DWORD>(data.size()))
+                             : ERROR_SUCCESS;
+        RegCloseKey(key);
+        require(rc, "RegSetValueExW");
     }
 
 private:
     static constexpr const wchar_t* kScratch = L"Software\\Keyloft conformance scratch";
 };
 
+TEST(RegistryFailure, ReportsTheCallTheKeyAndTheWindowsError) {
+    StoreBackend& backend = storeBackend();
+    const auto store = backend.open();
+    // A volatile key takes no lasting subkey, so creating the section fails. Only the
+    // application key is volatile: RegCreateKeyExW would make every missing parent so too.
+    backend.plant({});
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\VB and VBA Program Settings\\Volatile",
+                              0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
+                              nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+    const std::string e = failure([&] { store->SaveSetting(u"Volatile", u"Sec", u"Key", u"v"); });
+    const std::string start =
+        "1020 レジストリの操作に失敗しました（RegCreateKeyExW「Software\\VB and "
+        "VBA Program Settings\\Volatile\\Sec」、エラー 1021: ";
+    EXPECT_TRUE(e.starts_with(start) && e.ends_with("）。")) << e;
+    EXPECT_GT(e.size(), (start + "）。").size()) << "no system message";
+    EXPECT_TRUE(store->EnumRegSubKeys(kBase + u"\\Volatile").empty());
+}
+
 } // namespace
 
-std::vector<std::shared_ptr<StoreBackend>> storeBackends() {
-    static const auto backend = std::make_shared<RegistryBackend>();
-    return {backend};
+StoreBackend& storeBackend() {
+    static RegistryBackend backend;
+    return backend;
 }
 
 } // namespace keyloft::testing
