@@ -193,7 +193,6 @@ TEST_F(WineFile, FileItCannotParseIsNeverRewritten) {
                                   std::to_string(line) +
                                   " 行目を解釈できないため、変更できません: " + reason;
         EXPECT_EQ(failure([&] { store->SaveSetting(u"A", u"S", u"k", u"v"); }), error);
-        EXPECT_EQ(failure([&] { store->DeleteSettings(u"A", u"S", {u"a"}); }), error);
         EXPECT_EQ(readFile(file()), text);
     }
     // Nor does it write what it cannot read, or where it cannot make the prefix.
