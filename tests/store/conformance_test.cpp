@@ -1,6 +1,7 @@
 // What every store backend must do, whatever keeps the data: the same cases run against the Wine
 // prefix file natively and against the registry under Wine. (Tricky text, names respelled in
-// another case and Wine's order at full breadth, both backends alike: tests/store_agree.)
+// another case and Wine's order at full breadth, both backends alike: the agreement cases in
+// wine_interop_test.cpp.)
 #include "store_backend.h"
 
 #include <optional>

@@ -1,6 +1,7 @@
-// Against real Wine: no write while a wineserver runs, and Wine takes the file of a prefix that
-// Keyloft created. One throwaway prefix serves the whole run. (What each writes, the other reads,
-// at full breadth and with a batched delete: the agreement test, tests/store_agree.)
+// Against real Wine, in one throwaway prefix for the whole run: no write while a wineserver runs;
+// Wine takes the file of a prefix that Keyloft created; and the two backends read each other's
+// writes, the registry backend under Wine and the Wine prefix file backend here.
+#include "agreement_data.h"
 #include "store_backend.h"
 #include "temp_prefix.h"
 #include "wine_server.h"
@@ -19,6 +20,8 @@ class WineInterop : public ::testing::Test {
 protected:
     // The shared prefix, made by wineboot once per run.
     static void SetUpTestSuite() {
+        if (ready)
+            return; // a later suite of the same run
         fs::create_directories(shared.path() / "home");
         ::setenv("HOME", (shared.path() / "home").c_str(), 1); // keeps wineboot out of ~
         ::setenv("WINEDEBUG", "-all", 1);
@@ -77,6 +80,41 @@ TEST_F(WineInterop, WineTakesAPrefixKeyloftCreated) {
     EXPECT_NE(query("First\\Run", fresh.prefix()).find("    k    REG_SZ    "), std::string::npos);
     settle(fresh.prefix()); // Wine made the rest of the prefix around our file
     EXPECT_EQ(fresh.open()->GetSetting(u"First", u"Run", u"k"), u"日本");
+}
+
+// The registry backend's half is store_agree_tool.exe from the cross build (tests/store_windows),
+// named by KEYLOFT_WINDOWS_TOOL; without it these cases are skipped.
+class StoreAgreement : public WineInterop {
+protected:
+    void SetUp() override {
+        if (!tool || !*tool)
+            GTEST_SKIP() << "KEYLOFT_WINDOWS_TOOL names no store_agree_tool.exe";
+        WineInterop::SetUp();
+    }
+    // Runs the tool: "write" writes the data set, "dump" prints the area as the backend lists it.
+    static std::string registry(const char* mode) {
+        const fs::path out = shared.path() / "registry.txt";
+        EXPECT_EQ(wine({"wine", tool, mode}, shared.prefix(), out), 0);
+        return readFile(out);
+    }
+
+    static inline const char* const tool = std::getenv("KEYLOFT_WINDOWS_TOOL");
+    const std::string expected = agreement::dump(agreement::expected());
+};
+
+TEST_F(StoreAgreement, FileBackendReadsWhatTheRegistryBackendWrote) {
+    registry("write");
+    ASSERT_EQ(registry("dump"), expected) << "the registry backend disagrees with itself";
+    settle();
+    EXPECT_EQ(agreement::dump(agreement::read(*shared.open())), expected);
+}
+
+TEST_F(StoreAgreement, RegistryBackendReadsWhatTheFileBackendWrote) {
+    const auto store = shared.open();
+    agreement::write(*store);
+    ASSERT_EQ(agreement::dump(agreement::read(*store)), expected)
+        << "the file backend disagrees with itself";
+    EXPECT_EQ(registry("dump"), expected);
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-// The registry's half of the agreement test (tests/store_agree), run under Wine:
+// The registry's half of the agreement cases (tests/store/wine_interop_test.cpp), run under Wine:
 //   store_agree_tool write   writes the agreed data set through the registry backend
 //   store_agree_tool dump    prints the whole settings area as the registry backend lists it
 
