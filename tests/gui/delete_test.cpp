@@ -20,13 +20,6 @@ namespace {
 const QString kWarning =
     u"よろしいですか？\r\n\r\n誤った削除を行なった場合にはアプリケーションが動作しなくなる可能性があります。"_s;
 
-QStringList names(const std::vector<Text>& names) {
-    QStringList list;
-    for (const Text& name : names)
-        list.append(QString::fromStdU16String(name));
-    return list;
-}
-
 } // namespace
 
 class DeleteTest : public testing::WindowTest {
@@ -40,26 +33,39 @@ class DeleteTest : public testing::WindowTest {
     }
 
 private slots:
-    // Every question names what goes and defaults to Cancel; Cancel leaves all as it was.
-    void cancelChangesNothing_data() {
+    // Every question names what goes and defaults to Cancel, and Cancel leaves all as it was.
+    // After OK, the node the tree selects in place of one that went is the current one: the next
+    // Delete names it.
+    void cancelThenDelete_data() {
         QTest::addColumn<QString>("node");
         QTest::addColumn<QList<int>>("rows");
         QTest::addColumn<QString>("question");
+        QTest::addColumn<QStringList>("rowsAfter");
+        QTest::addColumn<QString>("statusAfter");
+        QTest::addColumn<QString>("nextQuestion");
         QTest::newRow("keys") << u"A\\S"_s << QList<int>{1, 2, 4}
-                              << u"選択された3個のキー情報を削除します。"_s + kWarning;
-        QTest::newRow("section, no row selected")
+                              << u"選択された3個のキー情報を削除します。"_s + kWarning
+                              << QStringList{u"k3=v"_s} << u"PC01(taro)\\A\\S"_s
+                              << u"アプリケーション「A」の\r\nセクション「S」"_s;
+        QTest::newRow("section: its sibling follows")
             << u"A\\S"_s << QList<int>{}
             << u"アプリケーション「A」の\r\nセクション「S」の設定情報を全て削除します。"_s +
-                   kWarning;
-        QTest::newRow("application")
+                   kWarning
+            << QStringList{u"k=v"_s} << u"PC01(taro)\\A\\T"_s
+            << u"アプリケーション「A」の\r\nセクション「T」"_s;
+        QTest::newRow("application: the next one follows")
             << u"A"_s << QList<int>{}
-            << u"アプリケーション「A」の設定情報を全て削除します。"_s + kWarning;
+            << u"アプリケーション「A」の設定情報を全て削除します。"_s + kWarning << QStringList{}
+            << u"PC01(taro)\\B"_s << u"アプリケーション「B」の設定"_s;
     }
 
-    void cancelChangesNothing() {
+    void cancelThenDelete() {
         QFETCH(QString, node);
         QFETCH(QList<int>, rows);
         QFETCH(QString, question);
+        QFETCH(QStringList, rowsAfter);
+        QFETCH(QString, statusAfter);
+        QFETCH(QString, nextQuestion);
         window_->click(node);
         window_->selectRows(rows);
         const QByteArray before = userReg();
@@ -71,45 +77,16 @@ private slots:
         QCOMPARE(window_->tree()->Nodes().Count(), nodes);
         QCOMPARE(window_->list()->selectedItems().size(), rows.size());
         QVERIFY(window_->list()->MultiSelect());
-    }
 
-    // After a node goes, the node the tree selects in its place is the current one: the next
-    // Delete names it.
-    void deleted_data() {
-        QTest::addColumn<QString>("node");
-        QTest::addColumn<QList<int>>("rows");
-        QTest::addColumn<QStringList>("rowsAfter");
-        QTest::addColumn<QString>("statusAfter");
-        QTest::addColumn<QString>("nextQuestion");
-        QTest::newRow("keys") << u"A\\S"_s << QList<int>{1, 3} << QStringList{u"k2=v"_s, u"k4=v"_s}
-                              << u"PC01(taro)\\A\\S"_s
-                              << u"アプリケーション「A」の\r\nセクション「S」"_s;
-        QTest::newRow("section: its sibling follows")
-            << u"A\\S"_s << QList<int>{} << QStringList{u"k=v"_s} << u"PC01(taro)\\A\\T"_s
-            << u"アプリケーション「A」の\r\nセクション「T」"_s;
-        QTest::newRow("application: the next one follows")
-            << u"A"_s << QList<int>{} << QStringList{} << u"PC01(taro)\\B"_s
-            << u"アプリケーション「B」の設定"_s;
-    }
-
-    void deleted() {
-        QFETCH(QString, node);
-        QFETCH(QList<int>, rows);
-        QFETCH(QStringList, rowsAfter);
-        QFETCH(QString, statusAfter);
-        QFETCH(QString, nextQuestion);
-        window_->click(node);
-        window_->selectRows(rows);
         boxes_.script(QMessageBox::Ok);
         window_->action(u"MenuDel"_s)->trigger();
         QCOMPARE(window_->rows(), rowsAfter);
         QCOMPARE(window_->statusText(), statusAfter);
         QCOMPARE(window_->tree()->SelectedItem()->FullPath(), statusAfter);
-        QCOMPARE(names(store().EnumRegSubKeys(kSettingsBasePath)),
-                 node == u"A"_s ? QStringList{u"B"_s} : QStringList({u"A"_s, u"B"_s}));
-        if (!rows.isEmpty())
-            QCOMPARE(store().GetAllSettings(u"A", u"S").size(), 2u);
-
+        const std::vector<Text> left =
+            node == u"A"_s ? std::vector<Text>{u"B"} : std::vector<Text>{u"A", u"B"};
+        QCOMPARE(store().EnumRegSubKeys(kSettingsBasePath), left);
+        QCOMPARE(store().GetAllSettings(u"A", u"S").size(), rows.isEmpty() ? 0u : 1u);
         boxes_.script(QMessageBox::Cancel);
         QTest::keyClick(window_->tree(), Qt::Key_Delete);
         QVERIFY(boxes_.shown().last().text.startsWith(nextQuestion));
@@ -139,7 +116,7 @@ private slots:
         QCOMPARE(
             boxes_.shown(),
             QList({Boxes::exclamation(u"削除できないノードを選択しています\r\n\r\nPC01(taro)"_s)}));
-        QCOMPARE(names(store().EnumRegSubKeys(kSettingsBasePath)), QStringList({u"A"_s, u"B"_s}));
+        QCOMPARE(store().EnumRegSubKeys(kSettingsBasePath), std::vector<Text>({u"A", u"B"}));
     }
 
     // The real message box: Esc and the close box answer Cancel, Enter the default button.

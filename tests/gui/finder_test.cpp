@@ -2,7 +2,6 @@
 #include "scripted_message_boxes.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QLabel>
 #include <QMenuBar>
 #include <QStatusBar>
@@ -113,20 +112,6 @@ private slots:
             window_->click(path);
             QCOMPARE(window_->rows(), QStringList({u"k="_s + path}));
         }
-    }
-
-    // Past the 32,767 rows a 16-bit counter could count.
-    void hugeSectionShowsWhole() {
-        QFile file(store_->file());
-        QVERIFY(file.open(QIODevice::Append));
-        file.write("\n[Software\\\\VB and VBA Program Settings\\\\Big\\\\S] 0\n");
-        for (int i = 0; i < 40000; ++i)
-            file.write(QByteArray::number(i).prepend('"') + "\"=\"v\"\n");
-        file.close();
-        openWindow();
-        window_->click(u"Big\\S"_s);
-        QCOMPARE(list()->ListItems().Count(), 40000);
-        QCOMPARE(list()->ListItems().Item(40000)->Text(), u"9999"_s); // in Wine's order
     }
 
     void resizeKeepsTheRule_data() {
