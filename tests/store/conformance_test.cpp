@@ -28,24 +28,6 @@ protected:
     std::unique_ptr<SettingsStore> store;
 };
 
-TEST_F(StoreConformance, SavedSettingsReadBack) {
-    store->SaveSetting(u"App", u"Sec", u"Key", u"first");
-    store->SaveSetting(u"App", u"Sec", u"Key", u"日本 \"😀\"\\\n");
-    store->SaveSetting(u"App", u"Sec", u"[Empty]", u"");
-    backend.plant({u"App2"});
-    backend.plant({u"App", u"Empty"});
-    EXPECT_EQ(store->EnumRegSubKeys(kBase), (Names{u"App", u"App2"}));
-    EXPECT_EQ(store->EnumRegSubKeys(kBase + u"\\App"), (Names{u"Empty", u"Sec"}));
-    EXPECT_EQ(store->GetAllSettings(u"App", u"Sec"),
-              (Settings{{u"[Empty]", u""}, {u"Key", u"日本 \"😀\"\\\n"}}));
-    EXPECT_EQ(store->GetSetting(u"App", u"Other", u"Key"), u"");
-    // The longest names the registry allows come back whole.
-    const Text section(255, u'S'), key(16383, u'k');
-    store->SaveSetting(u"Long", section, key, u"v");
-    EXPECT_EQ(store->EnumRegSubKeys(kBase + u"\\Long"), Names{section});
-    EXPECT_EQ(store->GetSetting(u"Long", section, key), u"v");
-}
-
 // Data as other programs leave it: other types, the default value, strings without their NUL or
 // of odd length.
 TEST_F(StoreConformance, OnlyNamedStringValuesAreSettings) {

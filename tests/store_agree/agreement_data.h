@@ -28,6 +28,7 @@ inline std::vector<Row> expected() {
          u"\x01"
          u"7\x1b[0m"},
         {u"App", u"Window", u"Emoji", u"😀 and 𠮷野家"},
+        {u"App", u"Window", u"Empty", u""},
         {u"App", u"Window", u"Lines", u"one\r\ntwo\nthree"},
         {u"App", u"Window", u"Nul", u"a\0b"s},
         {u"App", u"Window", u"Quote", u"say \"hi\""},
