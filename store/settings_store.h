@@ -2,7 +2,9 @@
 
 #include <exception>
 #include <filesystem>
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,6 +48,13 @@ public:
     // Empty string when the setting is missing. Never throws.
     virtual Text GetSetting(std::u16string_view application, std::u16string_view section,
                             std::u16string_view key) const = 0;
+    // Registry type (as in winnt.h: 1 REG_SZ, 4 REG_DWORD, 7 REG_MULTI_SZ, ...) of the value that
+    // key names, compared as the registry compares names; none when the section holds no such
+    // value. The list shows string values only, so a writer asks before replacing another kind.
+    // Never throws.
+    virtual std::optional<std::uint32_t> GetValueType(std::u16string_view application,
+                                                      std::u16string_view section,
+                                                      std::u16string_view key) const = 0;
     virtual void SaveSetting(std::u16string_view application, std::u16string_view section,
                              std::u16string_view key,
                              std::u16string_view value) = 0;         // throws StoreError
@@ -58,6 +67,9 @@ public:
     // error; the keys before it stay deleted, the ones after it are not tried.
     virtual void DeleteSettings(std::u16string_view application, std::u16string_view section,
                                 const std::vector<Text>& keys); // throws StoreError
+    // Where the settings live, for the user to tell stores apart: the Wine prefix's folder, or
+    // the registry key.
+    virtual Text Location() const = 0;
 };
 
 std::unique_ptr<SettingsStore>

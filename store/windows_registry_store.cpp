@@ -196,6 +196,19 @@ public:
         }
     }
 
+    std::optional<std::uint32_t> GetValueType(std::u16string_view application,
+                                              std::u16string_view section,
+                                              std::u16string_view keyName) const override {
+        Key key;
+        DWORD type = REG_NONE;
+        if (!readableSection(application, section) || !readableKey(keyName) ||
+            openKey(sectionKeyPath(application, section), KEY_QUERY_VALUE, key) != ERROR_SUCCESS ||
+            RegQueryValueExW(key.get(), wide(keyName).c_str(), nullptr, &type, nullptr, nullptr) !=
+                ERROR_SUCCESS)
+            return std::nullopt;
+        return type;
+    }
+
     void SaveSetting(std::u16string_view application, std::u16string_view section,
                      std::u16string_view keyName, std::u16string_view value) override {
         errors::checkApplicationName(application);
@@ -247,6 +260,8 @@ public:
         if (rc != ERROR_SUCCESS)
             throw failure(call, path, rc);
     }
+
+    Text Location() const override { return u"HKEY_CURRENT_USER\\" + Text(kSettingsBasePath); }
 
 private:
     static constexpr std::size_t kLongestName = 32768;

@@ -104,6 +104,21 @@ public:
         return {};
     }
 
+    std::optional<std::uint32_t> GetValueType(std::u16string_view application,
+                                              std::u16string_view section,
+                                              std::u16string_view key) const override {
+        try {
+            if (application.empty() || section.empty() || key.empty())
+                return std::nullopt;
+            const RegFile* reg = current();
+            if (auto value = reg ? reg->findValue(settingsPath(application, section), key)
+                                 : std::nullopt)
+                return value->type;
+        } catch (...) {
+        }
+        return std::nullopt;
+    }
+
     void SaveSetting(std::u16string_view application, std::u16string_view section,
                      std::u16string_view key, std::u16string_view value) override {
         errors::checkApplicationName(application);
@@ -167,6 +182,8 @@ public:
             return badName;
         });
     }
+
+    Text Location() const override { return pathText(prefix_); }
 
 private:
     // The last file read (or written), and what it holds.

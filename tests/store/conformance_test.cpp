@@ -29,7 +29,7 @@ protected:
 };
 
 // Data as other programs leave it: other types, the default value, strings without their NUL or
-// of odd length.
+// of odd length. Each has its type, whatever the case of the name asked for.
 TEST_F(StoreConformance, OnlyNamedStringValuesAreSettings) {
     const Text longText(5000, u'長');
     const std::tuple<Text, std::uint32_t, Bytes, std::optional<Text>> planted[] = {
@@ -50,6 +50,8 @@ TEST_F(StoreConformance, OnlyNamedStringValuesAreSettings) {
         fresh();
         backend.plant({u"App", u"Sec"}, name, type, data);
         EXPECT_EQ(store->GetSetting(u"App", u"Sec", u"N"), setting.value_or(u""));
+        EXPECT_EQ(store->GetValueType(u"App", u"Sec", u"n"),
+                  name.empty() ? std::nullopt : std::optional(type));
         EXPECT_EQ(store->GetAllSettings(u"App", u"Sec"),
                   (setting ? Settings{{u"N", *setting}} : Settings{}));
         store->SaveSetting(u"App", u"Sec", u"N", u"now a string");
