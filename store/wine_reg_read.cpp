@@ -1,26 +1,25 @@
 #include "wine_reg_file.h"
+#include "wine_reg_syntax.h"
 
 #include "case_fold.h"
 #include "text_codec.h"
 
 #include <algorithm>
 #include <charconv>
-#include <chrono>
 #include <iterator>
 #include <utility>
 
 namespace keyloft::wine {
 
-namespace {
+using detail::isHex;
+using detail::Line;
+using detail::lineAt;
+using detail::utf16le;
 
-constexpr std::uint64_t kTicks1601To1970 = 116444736000000000ULL;
-constexpr std::uint64_t kTicksPerSecond = 10000000ULL;
+namespace {
 
 bool isSpace(char c) {
     return c == ' ' || (c >= '\t' && c <= '\r');
-}
-bool isHex(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 unsigned hexValue(char c) {
     if (c >= '0' && c <= '9')
@@ -28,47 +27,6 @@ unsigned hexValue(char c) {
     if (c >= 'a' && c <= 'f')
         return static_cast<unsigned>(c - 'a' + 10);
     return static_cast<unsigned>(c - 'A' + 10);
-}
-
-void escapeInto(std::string& out, std::u16string_view s, char d1, char d2) {
-    static constexpr char kLetters[] = ".......abtnvfr.............e....";
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        const char16_t c = s[i];
-        const bool more = i + 1 < s.size();
-        if (c > 127) {
-            const bool hexNext = more && s[i + 1] < 128 && isHex(static_cast<char>(s[i + 1]));
-            out += "\\x";
-            out += digits(c, 16, hexNext ? 4 : 0);
-        } else if (c < 32) {
-            out += '\\';
-            if (kLetters[c] != '.') {
-                out += kLetters[c];
-            } else {
-                const bool octalNext = more && s[i + 1] >= u'0' && s[i + 1] <= u'7';
-                out += digits(c, 8, octalNext ? 3 : 0);
-            }
-        } else {
-            const char a = static_cast<char>(c);
-            if (a == '\\' || a == d1 || a == d2)
-                out += '\\';
-            out += a;
-        }
-    }
-}
-
-std::string secondsText(std::uint64_t fileTime) {
-    return digits(static_cast<unsigned>((fileTime - kTicks1601To1970) / kTicksPerSecond));
-}
-
-std::string timeLine(std::uint64_t fileTime) {
-    return "#time=" + digits(fileTime >> 32, 16) + digits(fileTime & 0xffffffffU, 16, 8);
-}
-
-Text utf16le(const std::vector<std::uint8_t>& bytes, std::size_t units) {
-    Text t(units, u'\0');
-    for (std::size_t i = 0; i < units; ++i)
-        t[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
-    return t;
 }
 
 // Reads a string up to `endChar` the way wineserver does (escapes, raw bytes as UTF-8) and appends
@@ -138,20 +96,6 @@ std::size_t parseString(std::string_view s, std::size_t p, char endChar, Text& o
         mark();
     }
     return p < s.size() ? p + 1 : std::string_view::npos;
-}
-
-// One line: [begin, contentEnd) without the line end, [begin, end) with it.
-struct Line {
-    std::size_t begin, contentEnd, end;
-};
-
-Line lineAt(std::string_view s, std::size_t begin) {
-    std::size_t nl = s.find('\n', begin);
-    const std::size_t end = nl == std::string_view::npos ? s.size() : nl + 1;
-    std::size_t contentEnd = nl == std::string_view::npos ? s.size() : nl;
-    if (nl != std::string_view::npos && contentEnd > begin && s[contentEnd - 1] == '\r')
-        --contentEnd;
-    return {begin, contentEnd, end};
 }
 
 std::size_t skipSpaces(std::string_view s, std::size_t p, std::size_t end) {
@@ -283,10 +227,6 @@ void parseValue(std::string_view s, const Line& line, std::size_t& next, long li
     v.end = next;
 }
 
-bool endsWithBlankLine(std::string_view s) {
-    return s.ends_with("\n\n") || s.ends_with("\n\r\n") || s.empty();
-}
-
 // Where the key of a block stands to one path, worked out from the block's header.
 struct Placement {
     enum Kind { Unreadable, Apart, Ancestor, Same, Below } kind = Unreadable;
@@ -401,30 +341,6 @@ private:
     std::vector<std::size_t> starts_; // the unit each name of the last header began at
 };
 
-} // namespace
-
-// What a read or an edit needs to know of one block, read from its text.
-struct RegFile::Layout {
-    std::vector<Value> values;
-    std::string_view eol = "\n";
-    std::size_t pathEnd = 0;    // just after the closing "]"
-    std::size_t headerEnd = 0;  // end of the header line's content (before its line end)
-    std::size_t optionsEnd = 0; // after the header line and the option lines right below it
-    std::size_t timeBegin = std::string::npos, timeEnd = 0; // the first "#time=" line's content
-    bool hasClass = false;
-    bool isLink = false;
-};
-
-// The blocks that matter to one key.
-struct RegFile::Survey {
-    std::vector<std::size_t> same;  // its own blocks, in file order
-    std::vector<std::size_t> below; // those of the keys below it
-    std::size_t depth = 0;          // how many leading names of its path name existing keys
-    std::size_t insertAt = 0;       // where a block of its own goes in Wine's order
-};
-
-namespace {
-
 // Walks a block as wineserver reads it, numbering lines from `firstLine`, and hands each value to
 // `onValue` (one Value, filled afresh for each). Returns the number of the line after the block.
 template <class OnValue>
@@ -490,73 +406,6 @@ Path splitPath(std::u16string_view path) {
         from = to + 1;
     }
     return parts;
-}
-
-std::string escapeKeyName(std::u16string_view name) {
-    std::string out;
-    escapeInto(out, name, '[', ']');
-    return out;
-}
-
-std::string escapeString(std::u16string_view text) {
-    std::string out;
-    escapeInto(out, text, '"', '"');
-    return out;
-}
-
-std::string valueLine(std::u16string_view name, std::uint32_t type,
-                      const std::vector<std::uint8_t>& data, std::string_view eol) {
-    std::string out;
-    if (name.empty()) {
-        out = "@=";
-    } else {
-        out = "\"";
-        escapeInto(out, name, '"', '"');
-        out += "\"=";
-    }
-    const std::size_t units = data.size() / 2;
-    const bool terminated = data.size() >= 2 && data.size() % 2 == 0 &&
-                            data[data.size() - 1] == 0 && data[data.size() - 2] == 0;
-    if ((type == kRegSz || type == kRegExpandSz || type == kRegMultiSz) && terminated) {
-        if (type != kRegSz)
-            out += "str(" + digits(type, 16) + "):";
-        out += '"';
-        escapeInto(out, utf16le(data, units - 1), '"', '"');
-        out += '"';
-        out += eol;
-        return out;
-    }
-    if (type == kRegDword && data.size() == 4) {
-        const std::uint32_t dw =
-            static_cast<std::uint32_t>(data[0] | (data[1] << 8) | (data[2] << 16) |
-                                       (static_cast<std::uint32_t>(data[3]) << 24));
-        out += "dword:" + digits(dw, 16, 8);
-        out += eol;
-        return out;
-    }
-    out += type == kRegBinary ? "hex:" : "hex(" + digits(type, 16) + "):";
-    std::size_t count = out.size();
-    for (std::size_t i = 0; i < data.size(); ++i) {
-        out += digits(data[i], 16, 2);
-        count += 2;
-        if (i + 1 < data.size()) {
-            out += ',';
-            if (++count > 76) {
-                out += '\\';
-                out += eol;
-                out += "  ";
-                count = 2;
-            }
-        }
-    }
-    out += eol;
-    return out;
-}
-
-std::uint64_t fileTimeNow() {
-    using Ticks = std::chrono::duration<std::uint64_t, std::ratio<1, kTicksPerSecond>>;
-    const auto sinceUnixEpoch = std::chrono::system_clock::now().time_since_epoch();
-    return std::chrono::duration_cast<Ticks>(sinceUnixEpoch).count() + kTicks1601To1970;
 }
 
 std::optional<Text> Value::setting() const& {
@@ -632,25 +481,6 @@ void RegFile::validate() const {
 std::string_view RegFile::textOf(const Block& b) const {
     return b.own ? std::string_view(*b.own)
                  : std::string_view(source_).substr(b.begin, b.end - b.begin);
-}
-
-std::string& RegFile::ownText(Block& b) {
-    if (!b.own)
-        b.own = std::make_unique<std::string>(textOf(b));
-    edited_ = true;
-    return *b.own;
-}
-
-std::string RegFile::text() const {
-    std::size_t size = textOf(head_).size();
-    for (const Block& b : blocks_)
-        size += textOf(b).size();
-    std::string out;
-    out.reserve(size);
-    out += textOf(head_);
-    for (const Block& b : blocks_)
-        out += textOf(b);
-    return out;
 }
 
 std::vector<Text> RegFile::subkeyNames(const Path& key) const {
@@ -749,225 +579,6 @@ std::vector<RegFile::Layout> RegFile::layouts(const std::vector<std::size_t>& bl
         walkBlock(textOf(blocks_[blocks[i]]), 1, out[i], scratch,
                   [&](const Value& v) { out[i].values.push_back(v); });
     return out;
-}
-
-// Wine gives a key a block when it has a value, no subkeys, a class or is a link; none when it
-// only holds subkeys.
-bool RegFile::needsBlock(const Survey& s, const std::vector<Layout>& layouts) {
-    return s.below.empty() || std::any_of(layouts.begin(), layouts.end(), [](const Layout& l) {
-               return !l.values.empty() || l.hasClass || l.isLink;
-           });
-}
-
-void RegFile::edit(Block& b, const Layout& layout, std::vector<Splice> splices, std::uint64_t now) {
-    const std::string_view text = textOf(b);
-    // Fresh timestamps first, so that a "#time" line inserted below the header comes before a
-    // value inserted at the same place.
-    std::vector<Splice> all;
-    all.reserve(splices.size() + 2);
-    all.push_back({layout.pathEnd, layout.headerEnd, " " + secondsText(now)});
-    if (layout.timeBegin != std::string::npos) {
-        all.push_back({layout.timeBegin, layout.timeEnd, timeLine(now)});
-    } else {
-        const std::size_t at = lineAt(text, 0).end;
-        all.push_back({at, at, timeLine(now) + std::string(layout.eol)});
-    }
-    all.insert(all.end(), std::make_move_iterator(splices.begin()),
-               std::make_move_iterator(splices.end()));
-    std::stable_sort(all.begin(), all.end(),
-                     [](const Splice& x, const Splice& y) { return x.begin < y.begin; });
-    std::string out;
-    out.reserve(text.size() + 256);
-    std::size_t at = 0;
-    for (auto& s : all) {
-        out.append(text, at, s.begin - at);
-        if (s.begin == s.end && !s.with.empty() && !out.empty() && out.back() != '\n')
-            out += layout.eol; // inserting after a last line that had no line end
-        out += s.with;
-        at = s.end;
-    }
-    out.append(text, at, std::string::npos);
-    b.own = std::make_unique<std::string>(std::move(out));
-    edited_ = true;
-}
-
-void RegFile::insertBlock(const Path& key, std::string body, std::size_t at, std::uint64_t now) {
-    std::string text = "[";
-    for (std::size_t i = 0; i < key.size(); ++i) {
-        if (i)
-            text += "\\\\";
-        text += escapeKeyName(key[i]);
-    }
-    text += "] " + secondsText(now) + eol_ + timeLine(now) + eol_ + body;
-    if (at < blocks_.size()) {
-        text += eol_; // the blank line before the next block
-    } else {
-        Block& last = blocks_.empty() ? head_ : blocks_.back();
-        if (const std::string_view t = textOf(last); !t.empty() && t.back() != '\n')
-            ownText(last) += eol_;
-        if (!endsWithBlankLine(textOf(last)))
-            ownText(last) += eol_;
-    }
-    blocks_.insert(blocks_.begin() + static_cast<std::ptrdiff_t>(at),
-                   Block{0, 0, std::make_unique<std::string>(std::move(text))});
-    edited_ = true;
-}
-
-// The blank line that separated a removed last block goes with it, so the file still ends the way
-// Wine ends it.
-void RegFile::dropTrailingBlankLine() {
-    Block& last = blocks_.empty() ? head_ : blocks_.back();
-    const std::string_view t = textOf(last);
-    if (t.ends_with("\n\r\n"))
-        ownText(last).resize(t.size() - 2);
-    else if (t.ends_with("\n\n"))
-        ownText(last).pop_back();
-}
-
-void RegFile::removeBlocks(const std::vector<std::size_t>& ascending) {
-    if (ascending.empty())
-        return;
-    const bool hadLast = ascending.back() + 1 == blocks_.size();
-    std::size_t kept = 0;
-    for (std::size_t i = 0, d = 0; i < blocks_.size(); ++i) {
-        if (d < ascending.size() && ascending[d] == i)
-            ++d;
-        else
-            blocks_[kept++] = std::move(blocks_[i]);
-    }
-    blocks_.resize(kept);
-    edited_ = true;
-    if (hadLast)
-        dropTrailingBlankLine();
-}
-
-// Gives a key whose subkeys changed the block Wine would give it.
-void RegFile::reconcile(const Path& key, std::uint64_t now) {
-    if (key.empty())
-        return;
-    const Survey s = survey(key);
-    const std::vector<Layout> l = layouts(s.same);
-    if (!needsBlock(s, l)) {
-        removeBlocks(s.same);
-    } else if (s.same.empty()) {
-        insertBlock(key, {}, s.insertAt, now);
-    } else {
-        for (std::size_t i = 0; i < s.same.size(); ++i)
-            edit(blocks_[s.same[i]], l[i], {}, now);
-    }
-}
-
-void RegFile::setValue(const Path& key, std::u16string_view name, std::uint32_t type,
-                       const std::vector<std::uint8_t>& data, std::uint64_t now) {
-    const Survey s = survey(key);
-    const std::vector<Layout> l = layouts(s.same);
-    const Value* first = nullptr;
-    std::size_t lastBlock = 0;
-    for (std::size_t i = 0; i < l.size(); ++i)
-        for (const Value& v : l[i].values)
-            if (sameName(v.name, name)) {
-                first = first ? first : &v;
-                lastBlock = i;
-            }
-    if (first) {
-        // The key keeps the name's first spelling; earlier duplicates go, the last is replaced.
-        for (std::size_t i = 0; i < l.size(); ++i) {
-            std::vector<Splice> splices;
-            for (const Value& v : l[i].values)
-                if (sameName(v.name, name))
-                    splices.push_back({v.begin, v.end, {}});
-            if (splices.empty())
-                continue;
-            if (i == lastBlock)
-                splices.back().with = valueLine(first->name, type, data, l[i].eol);
-            edit(blocks_[s.same[i]], l[i], std::move(splices), now);
-        }
-    } else if (!s.same.empty()) {
-        const Layout& b = l.front();
-        std::size_t at = b.values.empty() ? b.optionsEnd : b.values.back().end;
-        for (const Value& v : b.values)
-            if (compareNames(v.name, name) > 0) {
-                at = v.begin;
-                break;
-            }
-        edit(blocks_[s.same.front()], b, {{at, at, valueLine(name, type, data, b.eol)}}, now);
-    } else {
-        insertBlock(key, valueLine(name, type, data, eol_), s.insertAt, now);
-    }
-    // The deepest key that existed has a new subkey.
-    if (s.depth < key.size())
-        reconcile(Path(key.begin(), key.begin() + static_cast<std::ptrdiff_t>(s.depth)), now);
-}
-
-void RegFile::createKey(const Path& key, std::uint64_t now) {
-    const Survey s = survey(key);
-    if (s.same.empty() && s.below.empty())
-        insertBlock(key, {}, s.insertAt, now);
-    if (s.depth < key.size())
-        reconcile(Path(key.begin(), key.begin() + static_cast<std::ptrdiff_t>(s.depth)), now);
-}
-
-std::size_t RegFile::deleteValues(const Path& key, std::span<const Text> names, std::uint64_t now) {
-    const Survey s = survey(key);
-    if (names.empty() || s.same.empty())
-        return 0;
-    const std::vector<Layout> l = layouts(s.same);
-    struct Entry {
-        std::size_t block;
-        const Value* value;
-        bool gone;
-    };
-    std::vector<Entry> entries;
-    for (std::size_t i = 0; i < l.size(); ++i)
-        for (const Value& v : l[i].values)
-            entries.push_back({i, &v, false});
-    const auto less = [](const Entry& a, const Entry& b) {
-        return compareNames(a.value->name, b.value->name) < 0;
-    };
-    if (!std::is_sorted(entries.begin(), entries.end(), less))
-        std::stable_sort(entries.begin(), entries.end(), less);
-    std::size_t deleted = 0;
-    for (; deleted < names.size(); ++deleted) {
-        const std::u16string_view name = names[deleted];
-        auto it = std::lower_bound(entries.begin(), entries.end(), name,
-                                   [](const Entry& e, std::u16string_view n) {
-                                       return compareNames(e.value->name, n) < 0;
-                                   });
-        bool found = false;
-        for (; it != entries.end() && sameName(it->value->name, name); ++it)
-            found |= !std::exchange(it->gone, true);
-        if (!found)
-            break;
-    }
-    if (deleted == 0)
-        return 0;
-    std::vector<std::vector<Splice>> splices(l.size());
-    for (const Entry& e : entries)
-        if (e.gone)
-            splices[e.block].push_back({e.value->begin, e.value->end, {}});
-    for (std::size_t i = 0; i < l.size(); ++i)
-        if (!splices[i].empty())
-            edit(blocks_[s.same[i]], l[i], std::move(splices[i]), now);
-    if (!s.below.empty()) {
-        const Survey after = survey(key);
-        if (!needsBlock(after, layouts(after.same)))
-            removeBlocks(after.same);
-    }
-    return deleted;
-}
-
-bool RegFile::deleteKey(const Path& key, std::uint64_t now) {
-    if (key.empty())
-        return false;
-    const Survey s = survey(key);
-    if (s.depth < key.size())
-        return false;
-    std::vector<std::size_t> doomed;
-    std::merge(s.same.begin(), s.same.end(), s.below.begin(), s.below.end(),
-               std::back_inserter(doomed));
-    removeBlocks(doomed);
-    reconcile(Path(key.begin(), key.end() - 1), now);
-    return true;
 }
 
 } // namespace keyloft::wine
