@@ -1,8 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <exception>
 #include <filesystem>
-#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -72,8 +72,10 @@ public:
     virtual Text Location() const = 0;
 };
 
-std::unique_ptr<SettingsStore>
-openWinePrefixStore(const std::filesystem::path& prefix); // PREFIX/user.reg
+// PREFIX/user.reg, or while a wineserver runs for the prefix, the registry it keeps, reached
+// through the bridges in `bridges` (by default those installed with the program).
+std::unique_ptr<SettingsStore> openWinePrefixStore(const std::filesystem::path& prefix,
+                                                   const std::filesystem::path& bridges = {});
 // Windows: the registry; elsewhere the Wine prefix of $WINEPREFIX, else ~/.wine.
 std::unique_ptr<SettingsStore> openDefaultStore();
 

@@ -106,6 +106,32 @@ StoreError serverRunning(std::u16string_view prefix) {
                 u"から、やり直してください。"};
 }
 
+StoreError serverUnreachable(std::u16string_view prefix, std::u16string_view reason) {
+    return {
+        kServerRunning,
+        u"Wine のプレフィックス" + quoted(prefix) +
+            u"で wineserver が動作中ですが、その wineserver を通して変更できません（" +
+            Text(reason) +
+            u"）。いま書き込んでも wineserver に上書きされるため、変更しません。Wine のプログラム"
+            u"をすべて終了するか「wineserver -k」を実行してから、やり直してください。"};
+}
+
+StoreError serverHidden(std::u16string_view prefix, long pid) {
+    return {
+        kServerRunning,
+        u"Wine のプレフィックス" + quoted(prefix) +
+            u"で、Keyloft からつなげない wineserver（プロセス " + decimal(pid) +
+            u"。サンドボックスの中の Wine など）が動作中のため、変更できません（いま書き込んでも"
+            u" wineserver に上書きされます）。そのプレフィックスの Wine のプログラムをすべて終了"
+            u"してから、やり直してください。"};
+}
+
+StoreError bridgeFailed(std::u16string_view prefix, std::u16string_view reason) {
+    return {kBridgeFailed, u"Wine のプレフィックス" + quoted(prefix) +
+                               u"の wineserver を通した操作が終わりませんでした（" + Text(reason) +
+                               u"）。変更されたかどうかは、再読込（F5）で確かめてください。"};
+}
+
 StoreError unparsable(std::u16string_view file, long line, std::u16string_view reason) {
     return {kUnparsable, u"レジストリファイル" + quoted(file) + u"の " + decimal(line) +
                              u" 行目を解釈できないため、変更できません: " + Text(reason)};

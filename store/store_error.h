@@ -19,6 +19,7 @@ enum Number : long {
     kReadFailed = 1012,
     kWriteFailed = 1013,
     kLockFailed = 1014,
+    kBridgeFailed = 1015,
     kRegistryFailed = 1020,
 };
 
@@ -34,6 +35,12 @@ StoreError backslashInName(NameKind kind);
 StoreError nameTooLong(NameKind kind);
 StoreError nulInName(NameKind kind);
 StoreError serverRunning(std::u16string_view prefix);
+// A server runs, but the bridge that would change the settings through it cannot start.
+StoreError serverUnreachable(std::u16string_view prefix, std::u16string_view reason);
+// A server runs out of Keyloft's sight (in a sandbox); it would overwrite any change to the file.
+StoreError serverHidden(std::u16string_view prefix, long pid);
+// The bridge took a request and failed to answer it: whether it was carried out is unknown.
+StoreError bridgeFailed(std::u16string_view prefix, std::u16string_view reason);
 StoreError unparsable(std::u16string_view file, long line, std::u16string_view reason);
 StoreError readFailed(std::u16string_view file, std::u16string_view reason);
 StoreError writeFailed(std::u16string_view file, std::u16string_view reason);

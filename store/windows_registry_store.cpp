@@ -60,9 +60,13 @@ Text systemMessage(LONG code) {
     return message;
 }
 
-StoreError failure(std::u16string_view operation, std::u16string_view path, LONG code) {
-    return errors::registryFailed(operation, path, code, systemMessage(code));
+} // namespace
+
+StoreError registryFailure(std::u16string_view call, std::u16string_view keyPath, long code) {
+    return errors::registryFailed(call, keyPath, code, systemMessage(static_cast<LONG>(code)));
 }
+
+namespace {
 
 // A name SaveSetting would refuse can hold no setting, so reads treat it as missing.
 bool readableSection(std::u16string_view application, std::u16string_view section) {
@@ -111,7 +115,7 @@ void deleteTree(std::u16string_view path, NameKind kind, std::u16string_view nam
     if (isMissing(rc))
         throw errors::notFound(kind, name);
     if (rc != ERROR_SUCCESS)
-        throw failure(u"RegDeleteTreeW", path, rc);
+        throw registryFailure(u"RegDeleteTreeW", path, rc);
 }
 
 class WindowsRegistryStore final : public SettingsStore {
@@ -220,7 +224,7 @@ public:
             RegCreateKeyExW(HKEY_CURRENT_USER, wide(path).c_str(), 0, nullptr,
                             REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, key.out(), nullptr);
         if (rc != ERROR_SUCCESS)
-            throw failure(u"RegCreateKeyExW", path, rc);
+            throw registryFailure(u"RegCreateKeyExW", path, rc);
         const std::wstring data = wide(value);
         const auto size = (data.size() + 1) * sizeof(wchar_t); // with the final NUL
         rc = size > MAXDWORD ? ERROR_INVALID_PARAMETER
@@ -228,7 +232,7 @@ public:
                                               reinterpret_cast<const BYTE*>(data.c_str()),
                                               static_cast<DWORD>(size));
         if (rc != ERROR_SUCCESS)
-            throw failure(u"RegSetValueExW", path, rc);
+            throw registryFailure(u"RegSetValueExW", path, rc);
     }
 
     void DeleteSetting(std::u16string_view application) override {
@@ -258,7 +262,7 @@ public:
         if (isMissing(rc))
             throw errors::notFound(NameKind::Key, keyName);
         if (rc != ERROR_SUCCESS)
-            throw failure(call, path, rc);
+            throw registryFailure(call, path, rc);
     }
 
     Text Location() const override { return u"HKEY_CURRENT_USER\\" + Text(kSettingsBasePath); }

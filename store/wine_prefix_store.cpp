@@ -1,8 +1,10 @@
 #include "settings_store.h"
 
+#include "bridge_protocol.h"
 #include "posix_file.h"
 #include "store_error.h"
 #include "text_codec.h"
+#include "wine_live.h"
 #include "wine_reg_file.h"
 #include "wine_server.h"
 
@@ -17,6 +19,7 @@ using posix::errnoText;
 using posix::pathText;
 using posix::ReadResult;
 using wine::RegFile;
+using Op = bridge::Op;
 
 // What tells a changed file from the one read before: a rename gives a new inode, an in-place
 // write a new size or modification time.
@@ -54,13 +57,49 @@ std::vector<std::uint8_t> stringData(std::u16string_view text) {
     return data;
 }
 
+bridge::Writer request(Op op) {
+    return std::move(bridge::Writer().u8(static_cast<std::uint8_t>(op)));
+}
+
+// The names a write would refuse hold nothing to read.
+bool readable(std::u16string_view application, std::u16string_view section,
+              std::u16string_view key = u"-") {
+    try {
+        errors::checkApplicationName(application);
+        errors::checkSectionName(section);
+        errors::checkKeyName(key);
+        return true;
+    } catch (const StoreError&) {
+        return false;
+    }
+}
+
+// Settings among a key's values, as both registries list them.
+std::vector<Setting> settingsOf(std::vector<wine::Value> values) {
+    std::vector<Setting> out;
+    out.reserve(values.size());
+    for (wine::Value& value : values)
+        if (!value.name.empty())
+            if (auto text = std::move(value).setting())
+                out.push_back({std::move(value.name), std::move(*text)});
+    return out;
+}
+
+// While a wineserver runs for the prefix, every operation goes through it (see LiveRegistry);
+// otherwise to PREFIX/user.reg.
 class WinePrefixStore final : public SettingsStore {
 public:
-    explicit WinePrefixStore(std::filesystem::path prefix)
-        : prefix_(std::move(prefix)), file_(prefix_ / "user.reg") {}
+    WinePrefixStore(std::filesystem::path prefix, std::filesystem::path bridges)
+        : prefix_(std::move(prefix)), file_(prefix_ / "user.reg"), live_(prefix_, bridges) {}
 
     std::vector<Text> EnumRegSubKeys(std::u16string_view keyPath) const override {
         try {
+            if (auto reply = readLive(request(Op::EnumSubKeys).text(keyPath))) {
+                bridge::Reader in(*reply);
+                std::vector<Text> names = in.texts();
+                in.end();
+                return names;
+            }
             const RegFile* reg = current();
             return reg ? reg->subkeyNames(wine::splitPath(keyPath)) : std::vector<Text>{};
         } catch (...) {
@@ -70,30 +109,39 @@ public:
 
     std::vector<Setting> GetAllSettings(std::u16string_view application,
                                         std::u16string_view section) const override {
-        std::vector<Setting> out;
         try {
-            if (application.empty() || section.empty())
+            if (!readable(application, section))
                 return {};
+            // The key's whole branch in one round trip, in the file's own format.
+            if (auto reply =
+                    readLive(request(Op::SaveKey).text(sectionKeyPath(application, section)))) {
+                bridge::Reader in(*reply);
+                if (!in.u8())
+                    return {};
+                RegFile saved = RegFile::load(in.bytes());
+                in.end();
+                return settingsOf(saved.values({}));
+            }
             const RegFile* reg = current();
-            if (!reg)
-                return {};
-            std::vector<wine::Value> values = reg->values(settingsPath(application, section));
-            out.reserve(values.size());
-            for (wine::Value& value : values)
-                if (!value.name.empty())
-                    if (auto text = std::move(value).setting())
-                        out.push_back({std::move(value.name), std::move(*text)});
+            return reg ? settingsOf(reg->values(settingsPath(application, section)))
+                       : std::vector<Setting>{};
         } catch (...) {
-            out.clear();
+            return {};
         }
-        return out;
     }
 
     Text GetSetting(std::u16string_view application, std::u16string_view section,
                     std::u16string_view key) const override {
         try {
-            if (application.empty() || section.empty() || key.empty())
+            if (!readable(application, section, key))
                 return {};
+            if (auto reply =
+                    readLive(request(Op::GetSetting).text(application).text(section).text(key))) {
+                bridge::Reader in(*reply);
+                Text value = in.text();
+                in.end();
+                return value;
+            }
             const RegFile* reg = current();
             auto value =
                 reg ? reg->findValue(settingsPath(application, section), key) : std::nullopt;
@@ -108,11 +156,19 @@ public:
                                               std::u16string_view section,
                                               std::u16string_view key) const override {
         try {
-            if (application.empty() || section.empty() || key.empty())
+            if (!readable(application, section, key))
                 return std::nullopt;
+            if (auto reply =
+                    readLive(request(Op::GetValueType).text(application).text(section).text(key))) {
+                bridge::Reader in(*reply);
+                const bool found = in.u8();
+                const std::uint32_t type = in.u32();
+                in.end();
+                return found ? std::optional(type) : std::nullopt;
+            }
             const RegFile* reg = current();
-            if (auto value = reg ? reg->findValue(settingsPath(application, section), key)
-                                 : std::nullopt)
+            if (auto value =
+                    reg ? reg->findValue(settingsPath(application, section), key) : std::nullopt)
                 return value->type;
         } catch (...) {
         }
@@ -124,30 +180,33 @@ public:
         errors::checkApplicationName(application);
         errors::checkSectionName(section);
         errors::checkKeyName(key);
-        modify([&](RegFile& reg) -> std::optional<StoreError> {
-            reg.setValue(settingsPath(application, section), key, wine::kRegSz, stringData(value),
-                         wine::fileTimeNow());
-            return std::nullopt;
-        });
+        change(request(Op::SaveSetting).text(application).text(section).text(key).text(value),
+               [&](RegFile& reg) -> std::optional<StoreError> {
+                   reg.setValue(settingsPath(application, section), key, wine::kRegSz,
+                                stringData(value), wine::fileTimeNow());
+                   return std::nullopt;
+               });
     }
 
     void DeleteSetting(std::u16string_view application) override {
         errors::checkApplicationName(application);
-        modify([&](RegFile& reg) -> std::optional<StoreError> {
-            if (!reg.deleteKey(settingsPath(application), wine::fileTimeNow()))
-                return errors::notFound(errors::NameKind::Application, application);
-            return std::nullopt;
-        });
+        change(request(Op::DeleteApplication).text(application),
+               [&](RegFile& reg) -> std::optional<StoreError> {
+                   if (!reg.deleteKey(settingsPath(application), wine::fileTimeNow()))
+                       return errors::notFound(errors::NameKind::Application, application);
+                   return std::nullopt;
+               });
     }
 
     void DeleteSetting(std::u16string_view application, std::u16string_view section) override {
         errors::checkApplicationName(application);
         errors::checkSectionName(section);
-        modify([&](RegFile& reg) -> std::optional<StoreError> {
-            if (!reg.deleteKey(settingsPath(application, section), wine::fileTimeNow()))
-                return errors::notFound(errors::NameKind::Section, section);
-            return std::nullopt;
-        });
+        change(request(Op::DeleteSection).text(application).text(section),
+               [&](RegFile& reg) -> std::optional<StoreError> {
+                   if (!reg.deleteKey(settingsPath(application, section), wine::fileTimeNow()))
+                       return errors::notFound(errors::NameKind::Section, section);
+                   return std::nullopt;
+               });
     }
 
     void DeleteSetting(std::u16string_view application, std::u16string_view section,
@@ -164,28 +223,56 @@ public:
         errors::checkApplicationName(application);
         errors::checkSectionName(section);
         errors::checkKeyName(keys.front());
-        modify([&](RegFile& reg) -> std::optional<StoreError> {
-            std::size_t named = 0;
-            std::optional<StoreError> badName;
-            for (; named < keys.size(); ++named) {
-                try {
-                    errors::checkKeyName(keys[named]);
-                } catch (const StoreError& e) {
-                    badName = e;
-                    break;
-                }
-            }
-            const std::size_t deleted = reg.deleteValues(settingsPath(application, section),
-                                                         {keys.data(), named}, wine::fileTimeNow());
-            if (deleted < named)
-                return errors::notFound(errors::NameKind::Key, keys[deleted]);
-            return badName;
-        });
+        change(request(Op::DeleteSettings).text(application).text(section).texts(keys),
+               [&](RegFile& reg) -> std::optional<StoreError> {
+                   std::size_t named = 0;
+                   std::optional<StoreError> badName;
+                   for (; named < keys.size(); ++named) {
+                       try {
+                           errors::checkKeyName(keys[named]);
+                       } catch (const StoreError& e) {
+                           badName = e;
+                           break;
+                       }
+                   }
+                   const std::size_t deleted =
+                       reg.deleteValues(settingsPath(application, section), {keys.data(), named},
+                                        wine::fileTimeNow());
+                   if (deleted < named)
+                       return errors::notFound(errors::NameKind::Key, keys[deleted]);
+                   return badName;
+               });
     }
 
     Text Location() const override { return pathText(prefix_); }
 
 private:
+    // The running server's reply, when one runs; reads that cannot reach it read the file, as
+    // they always did.
+    std::optional<std::string> readLive(const bridge::Writer& request) const {
+        try {
+            return live_.ask(request.frame());
+        } catch (const StoreError&) {
+            return std::nullopt;
+        }
+    }
+
+    // A write through the running server when one runs, else to the file under the prefix's
+    // locks; a server that starts just before the file is locked is gone through in turn.
+    template <class Change> void change(const bridge::Writer& request, Change fileChange) {
+        for (int attempt = 0;; ++attempt) {
+            if (live_.ask(request.frame()))
+                return;
+            try {
+                modify(fileChange);
+                return;
+            } catch (const StoreError& e) {
+                if (e.number() != errors::kServerRunning || attempt > 0)
+                    throw;
+            }
+        }
+    }
+
     // The last file read (or written), and what it holds.
     struct Snapshot {
         FileId id;
@@ -226,6 +313,10 @@ private:
         if (::mkdir(prefix_.c_str(), 0777) != 0 && errno != EEXIST)
             throw errors::writeFailed(pathText(file_), errnoText(errno));
         wine::PrefixLock lock(prefix_);
+        // Its lock folder out of sight, such a server could neither be kept from starting nor
+        // be reached: whatever is written now, it would overwrite.
+        if (const long hidden = wine::hiddenServer(prefix_))
+            throw errors::serverHidden(pathText(prefix_), hidden);
         std::string bytes;
         int error = 0;
         struct stat st {};
@@ -271,12 +362,15 @@ private:
     std::filesystem::path prefix_;
     std::filesystem::path file_;
     mutable std::unique_ptr<Snapshot> cache_;
+    mutable wine::LiveRegistry live_;
 };
 
 } // namespace
 
-std::unique_ptr<SettingsStore> openWinePrefixStore(const std::filesystem::path& prefix) {
-    return std::make_unique<WinePrefixStore>(prefix);
+std::unique_ptr<SettingsStore> openWinePrefixStore(const std::filesystem::path& prefix,
+                                                   const std::filesystem::path& bridges) {
+    return std::make_unique<WinePrefixStore>(prefix, bridges.empty() ? wine::installedBridgeFolder()
+                                                                     : bridges);
 }
 
 } // namespace keyloft

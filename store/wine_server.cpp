@@ -4,9 +4,11 @@
 #include "store_error.h"
 #include "text_codec.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -105,6 +107,121 @@ long runningServer(const std::filesystem::path& prefix) {
     if (::stat(prefix.c_str(), &st) != 0)
         return 0;
     return serverHolding(serverFolders(prefix, st.st_dev, st.st_ino));
+}
+
+long hiddenServer(const std::filesystem::path& prefix) {
+    struct stat want {};
+    if (::stat(prefix.c_str(), &want) != 0)
+        return 0;
+    const long seen = serverHolding(serverFolders(prefix, want.st_dev, want.st_ino));
+    DIR* proc = ::opendir("/proc");
+    if (!proc)
+        return 0;
+    long found = 0;
+    while (const dirent* entry = ::readdir(proc)) {
+        char* end = nullptr;
+        const long pid = std::strtol(entry->d_name, &end, 10);
+        if (pid <= 0 || *end || pid == seen)
+            continue;
+        const std::string dir = std::string("/proc/") + entry->d_name;
+        char comm[32] = {};
+        const int fd = ::open((dir + "/comm").c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        const ssize_t n = ::read(fd, comm, sizeof comm - 1);
+        ::close(fd);
+        // wineserver, wineserver64, wineserver32: checking only these keeps the walk cheap.
+        if (n <= 0 || std::string_view(comm).substr(0, 10) != "wineserver")
+            continue;
+        DIR* fds = ::opendir((dir + "/fd").c_str());
+        if (!fds)
+            continue;
+        while (const dirent* f = ::readdir(fds)) {
+            struct stat st {};
+            if (f->d_name[0] != '.' && ::stat((dir + "/fd/" + f->d_name).c_str(), &st) == 0 &&
+                st.st_dev == want.st_dev && st.st_ino == want.st_ino) {
+                found = pid;
+                break;
+            }
+        }
+        ::closedir(fds);
+        if (found)
+            break;
+    }
+    ::closedir(proc);
+    return found;
+}
+
+std::vector<std::filesystem::path> winesFor(long serverPid, bool win32) {
+    const std::vector<std::string> names = win32 ? std::vector<std::string>{"wine", "wine64"}
+                                                 : std::vector<std::string>{"wine64", "wine"};
+    std::vector<std::filesystem::path> wines;
+    std::error_code ec;
+    const auto server = std::filesystem::read_symlink(
+        "/proc/" + digits(static_cast<std::uint64_t>(serverPid)) + "/exe", ec);
+    if (!ec) {
+        // Distributions keep the loaders beside the server (/usr/lib/wine); Wine's own builds,
+        // as Lutris, Proton and Bottles ship them, in the bin/ of the same tree.
+        const auto dir = server.parent_path();
+        for (const auto& folder : {dir, dir.parent_path() / "bin"})
+            for (const std::string& name : names)
+                if (const auto wine = folder / name;
+                    std::filesystem::is_regular_file(wine, ec) &&
+                    ::access(wine.c_str(), X_OK) == 0 &&
+                    std::find(wines.begin(), wines.end(), wine) == wines.end())
+                    wines.push_back(wine);
+    }
+    wines.emplace_back("wine");
+    return wines;
+}
+
+bool isWin32Prefix(const std::filesystem::path& prefix) {
+    for (const char* file : {"user.reg", "system.reg"}) {
+        const int fd = ::open((prefix / file).c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        // The line stands in the head, before the first key.
+        char head[4096];
+        const ssize_t n = ::read(fd, head, sizeof head);
+        ::close(fd);
+        if (n <= 0)
+            continue;
+        const std::string_view text(head, static_cast<std::size_t>(n));
+        const auto arch = text.find("\n#arch=");
+        if (arch != std::string_view::npos)
+            return text.substr(arch + 8, 5) == "win32";
+    }
+    return false;
+}
+
+ServerEndWatch::ServerEndWatch(const std::filesystem::path& prefix) {
+    struct stat st {};
+    if (::stat(prefix.c_str(), &st) != 0)
+        return;
+    for (const auto& folder : serverFolders(prefix, st.st_dev, st.st_ino)) {
+        const int fd = ::open((folder / "lock").c_str(), O_RDWR | O_CLOEXEC);
+        if (fd >= 0 && holder(fd)) {
+            fd_ = fd;
+            return;
+        }
+        if (fd >= 0)
+            ::close(fd);
+    }
+}
+
+ServerEndWatch::~ServerEndWatch() {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+bool ServerEndWatch::ended() {
+    if (fd_ < 0 || held_)
+        return held_;
+    // An open file description's lock: neither dropped by closing another descriptor of the
+    // file, nor shared with the PrefixLock this process may take later.
+    struct ::flock fl = lockByte(F_WRLCK);
+    held_ = ::fcntl(fd_, F_OFD_SETLK, &fl) == 0;
+    return held_;
 }
 
 PrefixLock::PrefixLock(const std::filesystem::path& prefix) {
