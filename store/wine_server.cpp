@@ -189,7 +189,7 @@ bool isWin32Prefix(const std::filesystem::path& prefix) {
         const std::string_view text(head, static_cast<std::size_t>(n));
         const auto arch = text.find("\n#arch=");
         if (arch != std::string_view::npos)
-            return text.substr(arch + 8, 5) == "win32";
+            return text.substr(arch + 7, 5) == "win32";
     }
     return false;
 }

@@ -1,4 +1,5 @@
-// Against real Wine, in one throwaway prefix for the whole run: no write while a wineserver runs;
+// Against real Wine, in one throwaway prefix for the whole run: while a wineserver runs, every
+// operation goes through it (by the bridge this build made), and no write lands behind a server;
 // Wine takes the file of a prefix that Keyloft created; and the two backends read each other's
 // writes, the registry backend under Wine and the Wine prefix file backend here.
 #include "agreement_data.h"
@@ -7,6 +8,7 @@
 #include "wine_server.h"
 
 #include <chrono>
+#include <csignal>
 #include <thread>
 
 namespace keyloft::testing {
@@ -35,6 +37,8 @@ protected:
             GTEST_SKIP() << "wine is not installed or its prefix could not be made";
         settle();
     }
+    // A case that failed midway leaves no server behind to block the next.
+    void TearDown() override { end(); }
 
     // A Wine program (or wineserver) run in the prefix; its exit status.
     static int wine(std::vector<std::string> args, const fs::path& in = shared.prefix(),
@@ -50,28 +54,129 @@ protected:
         return wine({"wine", "reg", "query", kHkcu + key}, in, out) == 0 ? readFile(out) : "";
     }
 
+    // A server with no client, as an open Wine program keeps one, until end().
+    static void serve(const fs::path& in = shared.prefix()) {
+        ASSERT_EQ(wine({"wineserver", "-p"}, in), 0);
+        waitFor([&] { return wine::runningServer(in) != 0; });
+    }
+    static void end(const fs::path& in = shared.prefix()) {
+        wine({"wineserver", "-k"}, in);
+        settle(in);
+    }
+    static void waitFor(const std::function<bool()>& done) {
+        for (int i = 0; i < 200 && !done(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    // Zombies aside: a bridge that has ended is reaped only at the store's next look at it.
+    static bool bridgeRuns() {
+        return run({"pgrep", "-r", "D,R,S,T", "-f", "[k]eyloft-bridge"}) == 0;
+    }
+    // The store as the program opens it, with the bridges this build made.
+    static std::unique_ptr<SettingsStore> live(const fs::path& in = shared.prefix()) {
+        return openWinePrefixStore(in, KEYLOFT_BRIDGES);
+    }
+
     static inline TempPrefix shared;
     static inline bool ready = false;
 };
 
-TEST_F(WineInterop, NoWriteWhileAWineserverRuns) {
-    const auto store = shared.open();
+// A value Wine's own programs set is listed before the server has saved it, a change is seen by
+// them at once and lasts when the server ends; the store follows a server that starts or ends
+// between two operations, and a bridge that was killed is started again.
+TEST_F(WineInterop, WhileAServerRunsEveryOperationGoesThroughIt) {
+    const auto store = live();
+    store->SaveSetting(u"Live", u"Sec", u"before", u"in the file");
+    serve();
+    ASSERT_EQ(wine({"wine", "reg", "add", kHkcu + "Live\\Sec", "/v", "byWine", "/d", "set by Wine",
+                    "/f"}),
+              0);
+    EXPECT_EQ(store->GetAllSettings(u"Live", u"Sec"),
+              (Settings{{u"before", u"in the file"}, {u"byWine", u"set by Wine"}}));
+    store->SaveSetting(u"Live", u"Sec", u"mine", u"through the server");
+    EXPECT_NE(query("Live\\Sec").find("    mine    REG_SZ    through the server\r\n"),
+              std::string::npos);
+    store->DeleteSettings(u"LIVE", u"sec", {u"BEFORE"});
+    EXPECT_EQ(failure([&] { store->DeleteSetting(u"Live", u"Gone"); }),
+              "5 削除しようとしたセクション「Gone」が見つかりません。ほかのプログラムが削除した"
+              "可能性があります。");
+    ASSERT_EQ(run({"pkill", "-KILL", "-f", "[k]eyloft-bridge"}), 0);
+    store->SaveSetting(u"Live", u"Sec", u"again", u"after the bridge was killed");
+    EXPECT_EQ(store->GetValueType(u"Live", u"Sec", u"AGAIN"), 1u);
+    end();
+    waitFor([] { return !bridgeRuns(); });
+    EXPECT_FALSE(bridgeRuns()) << "the bridge outlived its server";
+    const Settings saved{{u"again", u"after the bridge was killed"},
+                         {u"byWine", u"set by Wine"},
+                         {u"mine", u"through the server"}};
+    EXPECT_EQ(shared.open()->GetAllSettings(u"Live", u"Sec"), saved) << "not in user.reg";
+    store->DeleteSetting(u"Live");
+    EXPECT_EQ(query("Live"), "");
+}
+
+// Where the bridge cannot start, a write is refused and the file left as it was; reads show the
+// file.
+TEST_F(WineInterop, NoWriteWhileAServerRunsThatCannotBeReached) {
+    const fs::path none = shared.path() / "no bridges";
+    const auto store = openWinePrefixStore(shared.prefix(), none);
     store->SaveSetting(u"Busy", u"Sec", u"k", u"before");
-    ASSERT_EQ(wine({"wineserver", "-p30"}), 0); // detaches, and stays for 30 s
-    for (int i = 0; i < 100 && !wine::runningServer(shared.prefix()); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    serve();
     const std::string before = readFile(shared.file());
     EXPECT_EQ(failure([&] { store->SaveSetting(u"Busy", u"Sec", u"k", u"during"); }),
               "1010 Wine のプレフィックス「" + shared.prefix().string() +
-                  "」で wineserver が動作中のため、変更できません（いま書き込んでも wineserver に"
-                  "上書きされます）。Wine のプログラムをすべて終了するか「wineserver -k」を実行して"
-                  "から、やり直してください。");
+                  "」で wineserver が動作中ですが、その wineserver を通して変更できません（中継"
+                  "プログラム「" +
+                  (none / "keyloft-bridge-x86_64.exe").string() +
+                  "」がありません）。いま書き込んでも wineserver に上書きされるため、変更しません。"
+                  "Wine のプログラムをすべて終了するか「wineserver -k」を実行してから、やり直して"
+                  "ください。");
     EXPECT_EQ(readFile(shared.file()), before);
-    EXPECT_EQ(store->GetSetting(u"Busy", u"Sec", u"k"), u"before"); // reading is fine
-    wine({"wineserver", "-k"});
-    settle();
+    EXPECT_EQ(store->GetSetting(u"Busy", u"Sec", u"k"), u"before");
+    end();
     store->SaveSetting(u"Busy", u"Sec", u"k", u"after");
     EXPECT_NE(query("Busy\\Sec").find("    k    REG_SZ    after\r\n"), std::string::npos);
+}
+
+// A server in a mount namespace with a /tmp of its own, as sandboxed Wine runs: its socket folder
+// is out of sight, so it can be neither reached nor kept from overwriting the file.
+TEST_F(WineInterop, AServerOutOfSightBlocksEveryWrite) {
+    if (::getuid() != 0)
+        GTEST_SKIP() << "a mount namespace needs root";
+    const std::string before = readFile(shared.file());
+    // The prefix, itself under /tmp, is mounted back at its own path over the sandbox's /tmp (by
+    // its open folder: mount would otherwise resolve the path inside the new /tmp).
+    ASSERT_EQ(run({"env", "WINEPREFIX=" + shared.prefix().string(), "unshare", "-m", "sh", "-c",
+                   "exec 3<\"$WINEPREFIX\" && mount -t tmpfs sandbox /tmp && "
+                   "mkdir -p \"$WINEPREFIX\" && mount -c --bind /proc/self/fd/3 \"$WINEPREFIX\" && "
+                   "exec 3<&- && wineserver -p"}),
+              0);
+    long hidden = 0;
+    waitFor([&] { return (hidden = wine::hiddenServer(shared.prefix())) != 0; });
+    ASSERT_NE(hidden, 0);
+    EXPECT_EQ(failure([&] { live()->SaveSetting(u"Hidden", u"Sec", u"k", u"lost"); }),
+              "1010 Wine のプレフィックス「" + shared.prefix().string() +
+                  "」で、Keyloft からつなげない wineserver（プロセス " + std::to_string(hidden) +
+                  "。サンドボックスの中の Wine など）が動作中のため、変更できません（いま書き込んで"
+                  "も wineserver に上書きされます）。そのプレフィックスの Wine のプログラムをすべて"
+                  "終了してから、やり直してください。");
+    EXPECT_EQ(readFile(shared.file()), before);
+    EXPECT_EQ(wine::runningServer(shared.prefix()), 0) << "a second server";
+    EXPECT_FALSE(bridgeRuns());
+    ::kill(static_cast<pid_t>(hidden), SIGTERM);
+    waitFor([&] { return wine::hiddenServer(shared.prefix()) == 0; });
+}
+
+// Old Visual Basic programs often live in 32-bit prefixes: there the 32-bit bridge runs.
+TEST_F(WineInterop, A32BitPrefixGetsThe32BitBridge) {
+    TempPrefix win32;
+    if (run({"env", "WINEPREFIX=" + win32.prefix().string(), "WINEARCH=win32", "wineboot",
+             "--init"}) != 0)
+        GTEST_SKIP() << "no 32-bit Wine (Debian: wine32:i386)";
+    settle(win32.prefix());
+    serve(win32.prefix());
+    live(win32.prefix())->SaveSetting(u"Old", u"Sec", u"k", u"32");
+    EXPECT_NE(query("Old\\Sec", win32.prefix()).find("    k    REG_SZ    32\r\n"),
+              std::string::npos);
+    end(win32.prefix());
 }
 
 TEST_F(WineInterop, WineTakesAPrefixKeyloftCreated) {
@@ -106,6 +211,17 @@ TEST_F(StoreAgreement, FileBackendReadsWhatTheRegistryBackendWrote) {
     registry("write");
     ASSERT_EQ(registry("dump"), expected) << "the registry backend disagrees with itself";
     settle();
+    EXPECT_EQ(agreement::dump(agreement::read(*shared.open())), expected);
+}
+
+// Through the bridge, with Wine's registry API on both ends: what one writes while the server runs,
+// the other lists, and the server saves it as written.
+TEST_F(StoreAgreement, TheBridgeCarriesTheDataSetExactly) {
+    serve();
+    agreement::write(*live());
+    EXPECT_EQ(agreement::dump(agreement::read(*live())), expected);
+    EXPECT_EQ(registry("dump"), expected);
+    end();
     EXPECT_EQ(agreement::dump(agreement::read(*shared.open())), expected);
 }
 

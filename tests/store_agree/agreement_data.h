@@ -38,7 +38,7 @@ inline std::vector<Row> expected() {
         {u"App", u"Ωmega", u"c", u"3"},
         {u"App [1]", u"S", u"k", u"1"},
         {u"app b", u"s", u"K", u"b"},
-        {u"App_x", u"L" + Text(254, u'é'), u"k", Text(1000, u'7')},
+        {u"App_x", u"L" + Text(254, u'é'), u"k", Text(40000, u'7')},
         {u"Äpfel", u"Obst", u"Sorte", u"Boskoop"},
         {u"Äpfel", u"Obst", u"ÄRA", u"ä"},
         {u"日本語アプリ", u"設定", u"キー", u"値"},
