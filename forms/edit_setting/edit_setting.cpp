@@ -17,6 +17,8 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <limits>
+
 namespace keyloft {
 
 using namespace Qt::StringLiterals;
@@ -64,6 +66,8 @@ void Edit_Setting::Form_Load() {
     const auto box = [this](const QString& name, int top) {
         auto* edit = new QLineEdit(this);
         edit->setObjectName(name);
+        // Qt's default cap of 32,767 would cut a longer stored value, and OK would write it cut.
+        edit->setMaxLength(std::numeric_limits<int>::max());
         place(*edit, 60, top, 7275, 315);
         edit->installEventFilter(this);
         connect(edit, &QLineEdit::textChanged, this, [this] { cmd_Action[kOK]->setEnabled(true); });

@@ -3,6 +3,7 @@
 #include "settings_store.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QInputMethodEvent>
 #include <QLineEdit>
 #include <QPushButton>
@@ -149,6 +150,44 @@ private slots:
         });
         window_->selectRows({1});
         QTest::keyClick(window_->list(), Qt::Key_Return); // Enter in the list edits, too
+    }
+
+    // A box keeps whole what it is given, longer than Qt's default cap too. Value rows open a
+    // stored value (before) for editing; name rows a new setting, `before` typed, the cursor at ^.
+    void boxesKeepWhatTheyAreGiven_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("pasted");
+        QTest::addColumn<QString>("after");
+        const QString longText(40000, u'x');
+        QTest::newRow("long stored value")
+            << u"txt_Value"_s << longText << u"y"_s << longText + u'y';
+        QTest::newRow("long name") << u"txt_Key"_s << u""_s << longText << longText;
+    }
+
+    void boxesKeepWhatTheyAreGiven() {
+        QFETCH(QString, name);
+        QFETCH(QString, before);
+        QFETCH(QString, pasted);
+        QFETCH(QString, after);
+        const bool value = name == u"txt_Value"_s;
+        if (value)
+            store().SaveSetting(u"A", u"S", u"k4", before.toStdU16String());
+        window_->click(u"A\\S"_s);
+        modals_.then([&](QDialog& dialog) {
+            QLineEdit* edit = box(dialog, name);
+            const qsizetype cursor = before.indexOf(u'^');
+            if (!value)
+                edit->setText(QString(before).remove(u'^'));
+            edit->setCursorPosition(cursor < 0 ? edit->text().size() : cursor);
+            QApplication::clipboard()->setText(pasted);
+            QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+            QCOMPARE(edit->text(), after);
+        });
+        if (value)
+            window_->doubleClickRow(4);
+        else
+            window_->action(u"MenuNew"_s)->trigger();
     }
 
     // OK: a name left empty, the question answered Cancel, a write the store refuses, a write
