@@ -16,7 +16,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
+#include <QValidator>
 
+#include <algorithm>
 #include <limits>
 
 namespace keyloft {
@@ -42,6 +44,31 @@ QString trimmed(const QString& text) {
         --end;
     return text.sliced(begin, end - begin);
 }
+
+// A name is one line. Of a paste only the first line is kept, as the platform's single-line boxes
+// do; a locked box holds a name as stored and is left alone.
+class OneLine final : public QValidator {
+public:
+    explicit OneLine(QLineEdit& box) : QValidator(&box), box_(box) {}
+
+    State validate(QString& input, int& pos) const override {
+        const auto isBreak = [](QChar c) { return c == u'\r' || c == u'\n'; };
+        const auto first = std::find_if(input.cbegin(), input.cend(), isBreak);
+        if (box_.isReadOnly() || first == input.cend())
+            return Acceptable;
+        // The text had no break before, so everything from the first break up to the cursor
+        // (where the paste ended) came with the paste.
+        const qsizetype from = first - input.cbegin();
+        const qsizetype afterLast =
+            std::find_if(input.crbegin(), input.crend(), isBreak).base() - input.cbegin();
+        input.remove(from, std::max<qsizetype>(pos, afterLast) - from);
+        pos = static_cast<int>(from);
+        return Acceptable;
+    }
+
+private:
+    const QLineEdit& box_;
+};
 
 void place(QWidget& widget, int left, int top, int width, int height) {
     widget.setGeometry(twips(left), twips(top), twips(width), twips(height));
@@ -77,6 +104,8 @@ void Edit_Setting::Form_Load() {
     txt_Section = box(u"txt_Section"_s, 1020);
     txt_Key = box(u"txt_Key"_s, 1740);
     txt_Value = box(u"txt_Value"_s, 2460);
+    for (QLineEdit* name : {txt_App, txt_Section, txt_Key})
+        name->setValidator(new OneLine(*name));
 
     const auto button = [this](int index, const QString& caption, int left) {
         auto* b = new QPushButton(caption, this);
@@ -120,24 +149,23 @@ void Edit_Setting::Let_FormMode_is_New(bool LetFormMode_is_New) {
 
 void Edit_Setting::Let_RegNode(TreeNode& LetRegNode) {
     regNode = &LetRegNode;
+    // Locked before it is filled, so that a stored name keeps its line breaks.
+    const auto fill = [this](QLineEdit& box, const QString& text, BoxState state) {
+        setState(box, state);
+        box.setText(text);
+    };
     switch (NodeLevel(LetRegNode)) {
     case 1:
-        txt_App->clear();
-        setState(*txt_App, BoxState::Editable);
-        txt_Section->clear();
-        setState(*txt_Section, BoxState::Editable);
+        fill(*txt_App, {}, BoxState::Editable);
+        fill(*txt_Section, {}, BoxState::Editable);
         break;
     case 2:
-        txt_App->setText(LetRegNode.Text());
-        setState(*txt_App, BoxState::Locked);
-        txt_Section->clear();
-        setState(*txt_Section, BoxState::Editable);
+        fill(*txt_App, LetRegNode.Text(), BoxState::Locked);
+        fill(*txt_Section, {}, BoxState::Editable);
         break;
     case 3:
-        txt_App->setText(LetRegNode.Parent()->Text());
-        setState(*txt_App, BoxState::Locked);
-        txt_Section->setText(LetRegNode.Text());
-        setState(*txt_Section, BoxState::Locked);
+        fill(*txt_App, LetRegNode.Parent()->Text(), BoxState::Locked);
+        fill(*txt_Section, LetRegNode.Text(), BoxState::Locked);
         break;
     default:
         break;
@@ -146,8 +174,8 @@ void Edit_Setting::Let_RegNode(TreeNode& LetRegNode) {
 }
 
 void Edit_Setting::Let_RegKey(const QString& LetRegKey) {
-    txt_Key->setText(LetRegKey);
     setState(*txt_Key, BoxState::Locked);
+    txt_Key->setText(LetRegKey);
     txt_Value->setText(fromStore(store_.GetSetting(
         toStore(txt_App->text()), toStore(txt_Section->text()), toStore(txt_Key->text()))));
     setState(*txt_Value, BoxState::Editable);

@@ -163,6 +163,11 @@ private slots:
         QTest::newRow("long stored value")
             << u"txt_Value"_s << longText << u"y"_s << longText + u'y';
         QTest::newRow("long name") << u"txt_Key"_s << u""_s << longText << longText;
+        // A name keeps the first line of a paste; a value all of it, and its stored line breaks.
+        QTest::newRow("two lines into a name")
+            << u"txt_Key"_s << u"a^b"_s << u"X\r\nY"_s << u"aXb"_s;
+        QTest::newRow("two lines into a value")
+            << u"txt_Value"_s << u"1\r\n2"_s << u"\n3"_s << u"1\r\n2\n3"_s;
     }
 
     void boxesKeepWhatTheyAreGiven() {
@@ -323,10 +328,11 @@ private slots:
         QCOMPARE(store().GetSetting(u"A", u"S", u"k1"), save ? u"new" : u"v1");
     }
 
-    // Locked boxes hold names as stored: trimmed, the value would land in another section or key.
+    // Locked boxes hold names as stored: trimmed or cut at a line break, the value would land in
+    // another section or key.
     void lockedNamesAreWrittenAsStored() {
-        store().SaveSetting(u"A", u"S ", u" k", u"old");
-        window_->click(u"A\\S "_s);
+        store().SaveSetting(u"A", u"S\n ", u" k", u"old");
+        window_->click(u"A\\S\n "_s);
         for (int i = 0; i < 3; ++i)
             boxes_.script(QMessageBox::Ok);
         modals_.then([&](QDialog& dialog) { type(dialog, u"new"_s, true); });
@@ -337,10 +343,10 @@ private slots:
             type(dialog, u"k3|w"_s, true);
         });
         window_->action(u"MenuNew"_s)->trigger();
-        QCOMPARE(store().GetAllSettings(u"A", u"S "),
+        QCOMPARE(store().GetAllSettings(u"A", u"S\n "),
                  std::vector<Setting>({{u" k", u"new"}, {u"k2", u"v"}, {u"k3", u"w"}}));
         QCOMPARE(store().EnumRegSubKeys(applicationKeyPath(u"A")),
-                 std::vector<Text>({u"S", u"S "}));
+                 std::vector<Text>({u"S", u"S\n "}));
         QCOMPARE(store().GetAllSettings(u"A", u"S").size(), 3u);
     }
 };
