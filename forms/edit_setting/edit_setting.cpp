@@ -240,6 +240,7 @@ void Edit_Setting::reject() {
         boxes_.show(this, u"入力を破棄して画面を閉じてよろしいですか？"_s, QMessageBox::Question,
                     QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok) != QMessageBox::Ok)
         return;
+    composing_ = justComposed_ = false;
     QDialog::reject();
 }
 
@@ -262,6 +263,9 @@ bool Edit_Setting::eventFilter(QObject* watched, QEvent* event) {
             justComposed_ = true;
             QTimer::singleShot(0, this, [this] { justComposed_ = false; });
         }
+    } else if (event->type() == QEvent::FocusOut) {
+        // An input method may drop a composition without a word when the box loses the focus.
+        composing_ = justComposed_ = false;
     } else if (event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         const bool enter = key == Qt::Key_Return || key == Qt::Key_Enter;
