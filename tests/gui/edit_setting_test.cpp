@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QFile>
 #include <QInputMethodEvent>
 #include <QLineEdit>
 #include <QPushButton>
@@ -62,6 +63,8 @@ class EditSettingTest : public testing::WindowTest {
     void seed() override {
         for (const auto* key : {u"k1", u"k2", u"k3"})
             store().SaveSetting(u"A", u"S", key, u"v" + std::u16string(key).substr(1));
+        QFile reg(store_->file()); // and a value the list does not show, since it is no string
+        QVERIFY(reg.open(QIODevice::Append) && reg.write("\"Num\"=dword:0000000a\n") > 0);
     }
 
 private slots:
@@ -218,6 +221,10 @@ private slots:
         QTest::newRow("key empty")
             << u""_s << u"A|S|| v "_s << ok << u"キー名称の入力は省略できません。"_s
             << u"A|S|| v +"_s << u"A"_s;
+        QTest::newRow("a number under the name in another case")
+            << u"A\\S"_s << u"num|1"_s << ok
+            << u"キー名称「num」には文字列以外の値（REG_DWORD）が登録されています。\r\n上書きすると元の値が失われるため、登録できません。"_s
+            << u"A|S|num|1+"_s << u"k1=v1|k2=v2|k3=v3"_s;
         QTest::newRow("question answered Cancel")
             << u"A\\S"_s << u"k|v"_s << QList{QMessageBox::Cancel} << kConfirm << u"A|S|k|v+"_s
             << u"k1=v1|k2=v2|k3=v3"_s;
@@ -247,14 +254,14 @@ private slots:
         const bool saved = !after.endsWith(u'+');
         modals_.then([&](QDialog& dialog) {
             type(dialog, typed, true);
-            const bool empty = message.endsWith(u"省略できません。"_s);
-            QCOMPARE(boxes_.shown().first(), empty ? exclamation(message) : question(kConfirm));
+            const bool refused = message.endsWith(u"できません。"_s); // before the question
+            QCOMPARE(boxes_.shown().first(), refused ? exclamation(message) : question(kConfirm));
             QCOMPARE(boxes_.shown().last(),
                      message == kConfirm ? question(kConfirm) : exclamation(message));
             QCOMPARE(texts(dialog) + (ok(dialog)->isEnabled() ? u"+"_s : u""_s), after);
-            if (empty) // the focus goes into the empty box
-                QCOMPARE(QApplication::focusWidget(),
-                         box(dialog, kBoxes[after.split(u'|').indexOf(QString())]));
+            const auto empty = after.split(u'|').indexOf(QString());
+            if (refused) // the focus goes into the empty box, else the key's
+                QCOMPARE(QApplication::focusWidget(), box(dialog, kBoxes[empty < 0 ? 2 : empty]));
             const bool section = node.contains(u'\\');
             QCOMPARE((section ? window_->rows() : window_->childTexts(node)).join(u'|'), shown);
             QCOMPARE(window_->list()->isEnabled(), section);
