@@ -59,8 +59,11 @@ void LinkLabel::open() {
 }
 
 void LinkLabel::mouseReleaseEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) &&
-        !std::exchange(afterDoubleClick_, false))
+    if (event->button() != Qt::LeftButton)
+        return;
+    // Cleared wherever the button is let go, lest the next click on the link be taken for the
+    // rest of a double click.
+    if (!std::exchange(afterDoubleClick_, false) && rect().contains(event->position().toPoint()))
         open();
 }
 

@@ -16,6 +16,10 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
+#include <QValidator>
+
+#include <algorithm>
+#include <limits>
 
 namespace keyloft {
 
@@ -41,6 +45,40 @@ QString trimmed(const QString& text) {
     return text.sliced(begin, end - begin);
 }
 
+// A name is one line. Of a paste only the first line is kept, as the platform's single-line boxes
+// do; a locked box holds a name as stored and is left alone.
+class OneLine final : public QValidator {
+public:
+    explicit OneLine(QLineEdit& box) : QValidator(&box), box_(box) {}
+
+    State validate(QString& input, int& pos) const override {
+        const auto isBreak = [](QChar c) { return c == u'\r' || c == u'\n'; };
+        const auto first = std::find_if(input.cbegin(), input.cend(), isBreak);
+        if (box_.isReadOnly() || first == input.cend())
+            return Acceptable;
+        // The text had no break before, so everything from the first break up to the cursor
+        // (where the paste ended) came with the paste.
+        const qsizetype from = first - input.cbegin();
+        const qsizetype afterLast =
+            std::find_if(input.crbegin(), input.crend(), isBreak).base() - input.cbegin();
+        input.remove(from, std::max<qsizetype>(pos, afterLast) - from);
+        pos = static_cast<int>(from);
+        return Acceptable;
+    }
+
+private:
+    const QLineEdit& box_;
+};
+
+// The registry's names of its value types, by number.
+QString typeName(std::uint32_t type) {
+    static const QStringList names =
+        u"REG_NONE REG_SZ REG_EXPAND_SZ REG_BINARY REG_DWORD REG_DWORD_BIG_ENDIAN REG_LINK "
+        u"REG_MULTI_SZ REG_RESOURCE_LIST REG_FULL_RESOURCE_DESCRIPTOR "
+        u"REG_RESOURCE_REQUIREMENTS_LIST REG_QWORD"_s.split(u' ');
+    return type < names.size() ? names[type] : u"種類 %1"_s.arg(type);
+}
+
 void place(QWidget& widget, int left, int top, int width, int height) {
     widget.setGeometry(twips(left), twips(top), twips(width), twips(height));
 }
@@ -64,6 +102,8 @@ void Edit_Setting::Form_Load() {
     const auto box = [this](const QString& name, int top) {
         auto* edit = new QLineEdit(this);
         edit->setObjectName(name);
+        // Qt's default cap of 32,767 would cut a longer stored value, and OK would write it cut.
+        edit->setMaxLength(std::numeric_limits<int>::max());
         place(*edit, 60, top, 7275, 315);
         edit->installEventFilter(this);
         connect(edit, &QLineEdit::textChanged, this, [this] { cmd_Action[kOK]->setEnabled(true); });
@@ -73,6 +113,8 @@ void Edit_Setting::Form_Load() {
     txt_Section = box(u"txt_Section"_s, 1020);
     txt_Key = box(u"txt_Key"_s, 1740);
     txt_Value = box(u"txt_Value"_s, 2460);
+    for (QLineEdit* name : {txt_App, txt_Section, txt_Key})
+        name->setValidator(new OneLine(*name));
 
     const auto button = [this](int index, const QString& caption, int left) {
         auto* b = new QPushButton(caption, this);
@@ -116,24 +158,23 @@ void Edit_Setting::Let_FormMode_is_New(bool LetFormMode_is_New) {
 
 void Edit_Setting::Let_RegNode(TreeNode& LetRegNode) {
     regNode = &LetRegNode;
+    // Locked before it is filled, so that a stored name keeps its line breaks.
+    const auto fill = [this](QLineEdit& box, const QString& text, BoxState state) {
+        setState(box, state);
+        box.setText(text);
+    };
     switch (NodeLevel(LetRegNode)) {
     case 1:
-        txt_App->clear();
-        setState(*txt_App, BoxState::Editable);
-        txt_Section->clear();
-        setState(*txt_Section, BoxState::Editable);
+        fill(*txt_App, {}, BoxState::Editable);
+        fill(*txt_Section, {}, BoxState::Editable);
         break;
     case 2:
-        txt_App->setText(LetRegNode.Text());
-        setState(*txt_App, BoxState::Locked);
-        txt_Section->clear();
-        setState(*txt_Section, BoxState::Editable);
+        fill(*txt_App, LetRegNode.Text(), BoxState::Locked);
+        fill(*txt_Section, {}, BoxState::Editable);
         break;
     case 3:
-        txt_App->setText(LetRegNode.Parent()->Text());
-        setState(*txt_App, BoxState::Locked);
-        txt_Section->setText(LetRegNode.Text());
-        setState(*txt_Section, BoxState::Locked);
+        fill(*txt_App, LetRegNode.Parent()->Text(), BoxState::Locked);
+        fill(*txt_Section, LetRegNode.Text(), BoxState::Locked);
         break;
     default:
         break;
@@ -142,8 +183,8 @@ void Edit_Setting::Let_RegNode(TreeNode& LetRegNode) {
 }
 
 void Edit_Setting::Let_RegKey(const QString& LetRegKey) {
-    txt_Key->setText(LetRegKey);
     setState(*txt_Key, BoxState::Locked);
+    txt_Key->setText(LetRegKey);
     txt_Value->setText(fromStore(store_.GetSetting(
         toStore(txt_App->text()), toStore(txt_Section->text()), toStore(txt_Key->text()))));
     setState(*txt_Value, BoxState::Editable);
@@ -186,6 +227,20 @@ void Edit_Setting::cmd_Action_Click(int Index) {
     }
     if (!ValidateInput())
         return;
+    // The list shows string values (REG_SZ, REG_EXPAND_SZ) only: a value of another type under
+    // the name, which the registry compares regardless of case, the user has not seen, and the
+    // write would replace it.
+    const auto type = store_.GetValueType(toStore(txt_App->text()), toStore(txt_Section->text()),
+                                          toStore(txt_Key->text()));
+    if (type && *type != 1 && *type != 2) {
+        boxes_.show(this,
+                    u"キー名称「%1」には文字列以外の値（%2）が登録されています。\r\n"
+                    u"上書きすると元の値が失われるため、登録できません。"_s.arg(txt_Key->text(),
+                                                                                typeName(*type)),
+                    QMessageBox::Warning, QMessageBox::Ok, QMessageBox::Ok);
+        txt_Key->setFocus();
+        return;
+    }
     if (boxes_.show(this, u"入力した情報で登録します。よろしいですか？"_s, QMessageBox::Question,
                     QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok) != QMessageBox::Ok)
         return;
@@ -208,6 +263,7 @@ void Edit_Setting::reject() {
         boxes_.show(this, u"入力を破棄して画面を閉じてよろしいですか？"_s, QMessageBox::Question,
                     QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok) != QMessageBox::Ok)
         return;
+    composing_ = justComposed_ = false;
     QDialog::reject();
 }
 
@@ -230,6 +286,9 @@ bool Edit_Setting::eventFilter(QObject* watched, QEvent* event) {
             justComposed_ = true;
             QTimer::singleShot(0, this, [this] { justComposed_ = false; });
         }
+    } else if (event->type() == QEvent::FocusOut) {
+        // An input method may drop a composition without a word when the box loses the focus.
+        composing_ = justComposed_ = false;
     } else if (event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         const bool enter = key == Qt::Key_Return || key == Qt::Key_Enter;

@@ -3,6 +3,8 @@
 #include "settings_store.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QFile>
 #include <QInputMethodEvent>
 #include <QLineEdit>
 #include <QPushButton>
@@ -61,6 +63,8 @@ class EditSettingTest : public testing::WindowTest {
     void seed() override {
         for (const auto* key : {u"k1", u"k2", u"k3"})
             store().SaveSetting(u"A", u"S", key, u"v" + std::u16string(key).substr(1));
+        QFile reg(store_->file()); // and a value the list does not show, since it is no string
+        QVERIFY(reg.open(QIODevice::Append) && reg.write("\"Num\"=dword:0000000a\n") > 0);
     }
 
 private slots:
@@ -142,13 +146,60 @@ private slots:
             QTest::qWait(0);
             QCOMPARE(walk(Qt::Key_Enter, Qt::ShiftModifier, 2),
                      QStringList({u"txt_App"_s, u"txt_Section"_s}));
-            QCOMPARE(walk(Qt::Key_Tab, Qt::NoModifier, 5),
+            // A composition the input method never ends is over once the focus moves on.
+            QInputMethodEvent abandoned(u"ご"_s, {});
+            QApplication::sendEvent(QApplication::focusWidget(), &abandoned);
+            QCOMPARE(walk(Qt::Key_Tab, Qt::NoModifier, 6),
                      QStringList({u"txt_Key"_s, u"txt_Value"_s, u"cmd_Action_0"_s,
-                                  u"cmd_Action_1"_s, u"txt_App"_s}));
+                                  u"cmd_Action_1"_s, u"txt_App"_s, u"txt_Section"_s}));
+            QCOMPARE(walk(Qt::Key_Return, Qt::NoModifier, 1), QStringList({u"txt_Key"_s}));
             QVERIFY(boxes_.shown().isEmpty());
         });
         window_->selectRows({1});
         QTest::keyClick(window_->list(), Qt::Key_Return); // Enter in the list edits, too
+    }
+
+    // A box keeps whole what it is given, longer than Qt's default cap too. Value rows open a
+    // stored value (before) for editing; name rows a new setting, `before` typed, the cursor at ^.
+    void boxesKeepWhatTheyAreGiven_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("pasted");
+        QTest::addColumn<QString>("after");
+        const QString longText(40000, u'x');
+        QTest::newRow("long stored value")
+            << u"txt_Value"_s << longText << u"y"_s << longText + u'y';
+        QTest::newRow("long name") << u"txt_Key"_s << u""_s << longText << longText;
+        // A name keeps the first line of a paste; a value all of it, and its stored line breaks.
+        QTest::newRow("two lines into a name")
+            << u"txt_Key"_s << u"a^b"_s << u"X\r\nY"_s << u"aXb"_s;
+        QTest::newRow("two lines into a value")
+            << u"txt_Value"_s << u"1\r\n2"_s << u"\n3"_s << u"1\r\n2\n3"_s;
+    }
+
+    void boxesKeepWhatTheyAreGiven() {
+        QFETCH(QString, name);
+        QFETCH(QString, before);
+        QFETCH(QString, pasted);
+        QFETCH(QString, after);
+        const bool value = name == u"txt_Value"_s;
+        if (value)
+            store().SaveSetting(u"A", u"S", u"k4", before.toStdU16String());
+        window_->click(u"A\\S"_s);
+        modals_.then([&](QDialog& dialog) {
+            QLineEdit* edit = box(dialog, name);
+            const qsizetype cursor = before.indexOf(u'^');
+            if (!value)
+                edit->setText(QString(before).remove(u'^'));
+            edit->setCursorPosition(cursor < 0 ? edit->text().size() : cursor);
+            QApplication::clipboard()->setText(pasted);
+            QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+            QCOMPARE(edit->text(), after);
+        });
+        if (value)
+            window_->doubleClickRow(4);
+        else
+            window_->action(u"MenuNew"_s)->trigger();
     }
 
     // OK: a name left empty, the question answered Cancel, a write the store refuses, a write
@@ -170,6 +221,10 @@ private slots:
         QTest::newRow("key empty")
             << u""_s << u"A|S|| v "_s << ok << u"キー名称の入力は省略できません。"_s
             << u"A|S|| v +"_s << u"A"_s;
+        QTest::newRow("a number under the name in another case")
+            << u"A\\S"_s << u"num|1"_s << ok
+            << u"キー名称「num」には文字列以外の値（REG_DWORD）が登録されています。\r\n上書きすると元の値が失われるため、登録できません。"_s
+            << u"A|S|num|1+"_s << u"k1=v1|k2=v2|k3=v3"_s;
         QTest::newRow("question answered Cancel")
             << u"A\\S"_s << u"k|v"_s << QList{QMessageBox::Cancel} << kConfirm << u"A|S|k|v+"_s
             << u"k1=v1|k2=v2|k3=v3"_s;
@@ -199,14 +254,14 @@ private slots:
         const bool saved = !after.endsWith(u'+');
         modals_.then([&](QDialog& dialog) {
             type(dialog, typed, true);
-            const bool empty = message.endsWith(u"省略できません。"_s);
-            QCOMPARE(boxes_.shown().first(), empty ? exclamation(message) : question(kConfirm));
+            const bool refused = message.endsWith(u"できません。"_s); // before the question
+            QCOMPARE(boxes_.shown().first(), refused ? exclamation(message) : question(kConfirm));
             QCOMPARE(boxes_.shown().last(),
                      message == kConfirm ? question(kConfirm) : exclamation(message));
             QCOMPARE(texts(dialog) + (ok(dialog)->isEnabled() ? u"+"_s : u""_s), after);
-            if (empty) // the focus goes into the empty box
-                QCOMPARE(QApplication::focusWidget(),
-                         box(dialog, kBoxes[after.split(u'|').indexOf(QString())]));
+            const auto empty = after.split(u'|').indexOf(QString());
+            if (refused) // the focus goes into the empty box, else the key's
+                QCOMPARE(QApplication::focusWidget(), box(dialog, kBoxes[empty < 0 ? 2 : empty]));
             const bool section = node.contains(u'\\');
             QCOMPARE((section ? window_->rows() : window_->childTexts(node)).join(u'|'), shown);
             QCOMPARE(window_->list()->isEnabled(), section);
@@ -284,10 +339,11 @@ private slots:
         QCOMPARE(store().GetSetting(u"A", u"S", u"k1"), save ? u"new" : u"v1");
     }
 
-    // Locked boxes hold names as stored: trimmed, the value would land in another section or key.
+    // Locked boxes hold names as stored: trimmed or cut at a line break, the value would land in
+    // another section or key.
     void lockedNamesAreWrittenAsStored() {
-        store().SaveSetting(u"A", u"S ", u" k", u"old");
-        window_->click(u"A\\S "_s);
+        store().SaveSetting(u"A", u"S\n ", u" k", u"old");
+        window_->click(u"A\\S\n "_s);
         for (int i = 0; i < 3; ++i)
             boxes_.script(QMessageBox::Ok);
         modals_.then([&](QDialog& dialog) { type(dialog, u"new"_s, true); });
@@ -298,10 +354,10 @@ private slots:
             type(dialog, u"k3|w"_s, true);
         });
         window_->action(u"MenuNew"_s)->trigger();
-        QCOMPARE(store().GetAllSettings(u"A", u"S "),
+        QCOMPARE(store().GetAllSettings(u"A", u"S\n "),
                  std::vector<Setting>({{u" k", u"new"}, {u"k2", u"v"}, {u"k3", u"w"}}));
         QCOMPARE(store().EnumRegSubKeys(applicationKeyPath(u"A")),
-                 std::vector<Text>({u"S", u"S "}));
+                 std::vector<Text>({u"S", u"S\n "}));
         QCOMPARE(store().GetAllSettings(u"A", u"S").size(), 3u);
     }
 };
