@@ -173,6 +173,10 @@ void Finder::centreWhenFramed(int triesLeft) {
 void Finder::Form_Load() {
     treeTool = std::make_unique<TreeTOOLs>();
     treeTool->init(*tview_01, rootText_, std::nullopt, kImageComputer);
+    // Which prefix (or registry key) is open, for a user who keeps several.
+    const QString location = fromStore(store_.Location());
+    treeTool->Root_Node()->setToolTip(0, location);
+    StatusBar1->setToolTip(location);
     listTool = std::make_unique<ListTOOLs>();
     listTool->init(*lview_01);
     ResetView();
