@@ -2,20 +2,11 @@
 # the Windows version record and icon. The texts (comment, legal notice, home page) are carried
 # exactly, whatever they hold: each is escaped for the literal it goes into.
 
-# The body of a C++ string literal.
-function(keyloft_cxx_literal out text)
+# The body of a string literal: C's escapes for a backslash and a line break, which rc and windres
+# read too, and `quote` for a quote (\" in C++; doubled in a resource script).
+function(keyloft_literal out text quote)
     string(REPLACE "\\" "\\\\" text "${text}")
-    string(REPLACE "\"" "\\\"" text "${text}")
-    string(REPLACE "\n" "\\n" text "${text}")
-    string(REPLACE "\r" "\\r" text "${text}")
-    set(${out} "${text}" PARENT_SCOPE)
-endfunction()
-
-# The body of a resource script string: rc and windres both read C's escapes, and a doubled
-# quote as one quote.
-function(keyloft_rc_literal out text)
-    string(REPLACE "\\" "\\\\" text "${text}")
-    string(REPLACE "\"" "\"\"" text "${text}")
+    string(REPLACE "\"" "${quote}" text "${text}")
     string(REPLACE "\n" "\\n" text "${text}")
     string(REPLACE "\r" "\\r" text "${text}")
     set(${out} "${text}" PARENT_SCOPE)
@@ -31,10 +22,10 @@ function(keyloft_identity_sources dir)
     string(SUBSTRING ${revision} 1 4 revision)
     set(KEYLOFT_VERSION_TEXT "${PROJECT_VERSION_MAJOR}.${minor}.${revision}")
     foreach(name COMMENT LEGAL_NOTICE HOMEPAGE APP_ID)
-        keyloft_cxx_literal(KEYLOFT_CXX_${name} "${KEYLOFT_${name}}")
+        keyloft_literal(KEYLOFT_CXX_${name} "${KEYLOFT_${name}}" "\\\"")
     endforeach()
     foreach(name COMMENT LEGAL_NOTICE)
-        keyloft_rc_literal(KEYLOFT_RC_${name} "${KEYLOFT_${name}}")
+        keyloft_literal(KEYLOFT_RC_${name} "${KEYLOFT_${name}}" "\"\"")
     endforeach()
     set(templates "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/../resources")
     configure_file("${templates}/program_identity.h.in" "${dir}/program_identity.h" @ONLY)
