@@ -1,4 +1,5 @@
 #include "browser_opener.h"
+#include "command_line.h"
 #include "finder.h"
 #include "identity.h"
 #include "message_boxes.h"
@@ -8,18 +9,40 @@
 #include "translation.h"
 
 #include <QApplication>
+#include <QTranslator>
 
 int main(int argc, char* argv[]) {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(keyloft::programTitle());
-    QGuiApplication::setDesktopFileName(keyloft::fromIdentity(keyloft::identity::kAppId));
-    keyloft::installJapaneseQtTranslation(app);
+    using namespace keyloft;
+    using namespace Qt::StringLiterals;
+    QCoreApplication::setApplicationName(programTitle());
+    QCoreApplication::setApplicationVersion(u"%1.%2.%3"_s.arg(identity::kVersionMajor)
+                                                .arg(identity::kVersionMinor)
+                                                .arg(identity::kVersionRevision));
+    std::unique_ptr<QTranslator> japanese;
+    std::optional<CommandLine> command;
+    {
+        // Help, version and a wrong prefix need no display.
+        QCoreApplication early(argc, argv);
+        japanese = loadJapaneseQtTranslation();
+        QCoreApplication::installTranslator(japanese.get());
+        command = readCommandLine(early, false);
+    }
+    if (command && command->exitCode)
+        return *command->exitCode;
 
-    keyloft::SystemIdentity identity;
-    keyloft::QtMessageBoxes boxes;
-    keyloft::DesktopBrowserOpener browser;
-    const auto store = keyloft::openDefaultStore();
-    const auto finder = keyloft::Main(identity, boxes, browser, *store);
+    QApplication app(argc, argv);
+    QGuiApplication::setDesktopFileName(fromIdentity(identity::kAppId));
+    QCoreApplication::installTranslator(japanese.get());
+    if (!command)
+        command = readCommandLine(app, true);
+    if (command->exitCode)
+        return *command->exitCode;
+
+    SystemIdentity workstation;
+    QtMessageBoxes boxes;
+    DesktopBrowserOpener browser;
+    const auto store = openDefaultStore(command->prefix);
+    const auto finder = Main(workstation, boxes, browser, *store);
     if (!finder)
         return 1;
     return QApplication::exec();

@@ -1,29 +1,26 @@
 #include "translation.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QLibraryInfo>
-#include <QLocale>
 #include <QTranslator>
 
 namespace keyloft {
 
 using namespace Qt::StringLiterals;
 
-bool installJapaneseQtTranslation(QApplication& app) {
+std::unique_ptr<QTranslator> loadJapaneseQtTranslation() {
     const QString programDir = QCoreApplication::applicationDirPath();
     const QStringList folders = {programDir + u"/translations"_s,
 #ifdef KEYLOFT_INSTALLED_TRANSLATIONS
                                  programDir + QStringLiteral("/" KEYLOFT_INSTALLED_TRANSLATIONS),
 #endif
                                  QLibraryInfo::path(QLibraryInfo::TranslationsPath)};
+    auto translator = std::make_unique<QTranslator>();
     for (const QString& folder : folders) {
-        auto* translator = new QTranslator(&app);
-        if (translator->load(u"qtbase_ja"_s, folder) &&
-            QCoreApplication::installTranslator(translator))
-            return true;
-        delete translator;
+        if (translator->load(u"qtbase_ja"_s, folder))
+            return translator;
     }
-    return false;
+    return nullptr;
 }
 
 } // namespace keyloft

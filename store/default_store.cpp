@@ -18,7 +18,7 @@ void SettingsStore::DeleteSettings(std::u16string_view application, std::u16stri
 
 #ifdef _WIN32
 
-std::unique_ptr<SettingsStore> openDefaultStore() {
+std::unique_ptr<SettingsStore> openDefaultStore(const std::filesystem::path&) {
     return openWindowsRegistryStore();
 }
 
@@ -43,10 +43,25 @@ std::filesystem::path defaultWinePrefix() {
 
 } // namespace
 
-std::unique_ptr<SettingsStore> openDefaultStore() {
-    return openWinePrefixStore(defaultWinePrefix());
+std::unique_ptr<SettingsStore> openDefaultStore(const std::filesystem::path& prefix) {
+    return openWinePrefixStore(prefix.empty() ? defaultWinePrefix() : prefix);
 }
 
 #endif
+
+std::optional<std::filesystem::path> winePrefixOf(const std::filesystem::path& given) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    fs::path path = fs::absolute(given, error).lexically_normal();
+    if (error)
+        return std::nullopt;
+    if (!path.has_filename())
+        path = path.parent_path(); // a folder named with a trailing "/"
+    if (path.filename() == "user.reg" && fs::is_regular_file(path, error))
+        return path.parent_path();
+    if (fs::is_regular_file(path / "user.reg", error))
+        return path;
+    return std::nullopt;
+}
 
 } // namespace keyloft

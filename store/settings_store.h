@@ -76,8 +76,12 @@ public:
 // through the bridges in `bridges` (by default those installed with the program).
 std::unique_ptr<SettingsStore> openWinePrefixStore(const std::filesystem::path& prefix,
                                                    const std::filesystem::path& bridges = {});
-// Windows: the registry; elsewhere the Wine prefix of $WINEPREFIX, else ~/.wine.
-std::unique_ptr<SettingsStore> openDefaultStore();
+// Windows: the registry; elsewhere the Wine prefix `prefix`, without it that of $WINEPREFIX,
+// else ~/.wine.
+std::unique_ptr<SettingsStore> openDefaultStore(const std::filesystem::path& prefix = {});
+// The Wine prefix that `given` names: a folder that holds user.reg, or that user.reg; as an
+// absolute path. None when it names neither.
+std::optional<std::filesystem::path> winePrefixOf(const std::filesystem::path& given);
 
 // Path of an application's key or of a section's key below HKEY_CURRENT_USER.
 Text applicationKeyPath(std::u16string_view application);

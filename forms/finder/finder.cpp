@@ -24,6 +24,7 @@
 #include <QStatusBar>
 #include <QTimer>
 
+#include <algorithm>
 #include <string_view>
 #include <utility>
 
@@ -172,6 +173,10 @@ void Finder::centreWhenFramed(int triesLeft) {
 void Finder::Form_Load() {
     treeTool = std::make_unique<TreeTOOLs>();
     treeTool->init(*tview_01, rootText_, std::nullopt, kImageComputer);
+    // Which prefix (or registry key) is open, for a user who keeps several.
+    const QString location = fromStore(store_.Location());
+    treeTool->Root_Node()->setToolTip(0, location);
+    StatusBar1->setToolTip(location);
     listTool = std::make_unique<ListTOOLs>();
     listTool->init(*lview_01);
     ResetView();
@@ -369,9 +374,32 @@ void Finder::MenuDel_Click() {
     } catch (const StoreError& e) {
         boxes_.show(this, fromStore(e.description()), QMessageBox::Warning, QMessageBox::Ok,
                     QMessageBox::Ok);
-        return;
+        return showStored(node);
     }
     removeCurrentNode();
+}
+
+// After a failed delete, what another program removed meanwhile leaves the tree, so that a later
+// Delete does not fail on it again; what is still stored stays current and is read afresh.
+void Finder::showStored(TreeNode& node) {
+    const auto stored = [](const std::vector<Text>& names, const QString& name) {
+        return std::ranges::find(names, toStore(name)) != names.end();
+    };
+    TreeNode* application = NodeLevel(node) == kLevelSection ? node.Parent() : &node;
+    const bool applicationStored =
+        stored(store_.EnumRegSubKeys(kSettingsBasePath), application->Text());
+    TreeNode* current = &node;
+    if (!applicationStored ||
+        (current != application &&
+         !stored(store_.EnumRegSubKeys(applicationKeyPath(toStore(application->Text()))),
+                 node.Text())))
+        current = application;
+    // Current first, so that the tree selects in its place what it selects when it is deleted.
+    current->SetSelected(true);
+    treeTool->SetNowNode(current);
+    if (!applicationStored)
+        return removeCurrentNode();
+    tview_01_NodeClick(*current);
 }
 
 void Finder::deleteKeys(const std::vector<Text>& keys, const QString& warning) {

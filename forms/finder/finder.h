@@ -74,6 +74,7 @@ private:
     void setStatusText(const QString& text);
     void deleteKeys(const std::vector<std::u16string>& keys, const QString& warning);
     void removeCurrentNode();
+    void showStored(TreeNode& node);
 
     SettingsStore& store_;
     MessageBoxes& boxes_;

@@ -92,19 +92,63 @@ private slots:
         QVERIFY(boxes_.shown().last().text.startsWith(nextQuestion));
     }
 
-    // The second of three keys went meanwhile: the first stays deleted, the third is not tried,
-    // and the list shows what is stored.
-    void keyRemovedMeanwhile() {
-        window_->click(u"A\\S"_s);
-        window_->selectRows({1, 2, 3});
-        store_->another()->DeleteSetting(u"A", u"S", u"k2");
+    // What another program removed meanwhile: the failure is shown, then the tree and the list
+    // show what is stored. Of three keys the first stays deleted and the third is not tried.
+    void removedMeanwhile_data() {
+        QTest::addColumn<QString>("node");
+        QTest::addColumn<QList<int>>("rows");
+        QTest::addColumn<QString>("removed");
+        QTest::addColumn<QString>("failure");
+        QTest::addColumn<QString>("statusAfter");
+        QTest::addColumn<QStringList>("rowsAfter");
+        QTest::addColumn<QString>("treeAfter");
+        QTest::newRow("key") << u"A\\S"_s << QList<int>{1, 2, 3} << u"A\\S\\k2"_s << u"キー「k2」"_s
+                             << u"PC01(taro)\\A\\S"_s << QStringList{u"k3=v"_s, u"k4=v"_s}
+                             << u"A A\\S A\\T B"_s;
+        QTest::newRow("section") << u"A\\S"_s << QList<int>{} << u"A\\S"_s << u"セクション「S」"_s
+                                 << u"PC01(taro)\\A"_s << QStringList{} << u"A A\\T B"_s;
+        QTest::newRow("application")
+            << u"A"_s << QList<int>{} << u"A"_s << u"アプリケーション「A」"_s << u"PC01(taro)\\B"_s
+            << QStringList{} << u"B B\\S"_s;
+        QTest::newRow("a section's application")
+            << u"A\\T"_s << QList<int>{} << u"A"_s << u"セクション「T」"_s << u"PC01(taro)\\B"_s
+            << QStringList{} << u"B B\\S"_s;
+    }
+
+    void removedMeanwhile() {
+        QFETCH(QString, node);
+        QFETCH(QList<int>, rows);
+        QFETCH(QString, removed);
+        QFETCH(QString, failure);
+        QFETCH(QString, statusAfter);
+        QFETCH(QStringList, rowsAfter);
+        QFETCH(QString, treeAfter);
+        window_->click(node);
+        window_->selectRows(rows);
+        const QStringList names = removed.split(u'\\');
+        const auto other = store_->another();
+        if (names.size() == 1)
+            other->DeleteSetting(names[0].toStdU16String());
+        else if (names.size() == 2)
+            other->DeleteSetting(names[0].toStdU16String(), names[1].toStdU16String());
+        else
+            other->DeleteSetting(names[0].toStdU16String(), names[1].toStdU16String(),
+                                 names[2].toStdU16String());
         boxes_.script(QMessageBox::Ok);
         boxes_.script(QMessageBox::Ok);
         window_->action(u"MenuDel"_s)->trigger();
         QCOMPARE(boxes_.shown().last(),
-                 Boxes::exclamation(u"削除しようとしたキー「k2」が見つかりません。"
-                                    u"ほかのプログラムが削除した可能性があります。"_s));
-        QCOMPARE(window_->rows(), QStringList({u"k3=v"_s, u"k4=v"_s}));
+                 Boxes::exclamation(
+                     u"削除しようとした"_s + failure +
+                     u"が見つかりません。ほかのプログラムが削除した可能性があります。"_s));
+        QCOMPARE(window_->statusText(), statusAfter);
+        QCOMPARE(window_->tree()->SelectedItem()->FullPath(), statusAfter);
+        QCOMPARE(window_->rows(), rowsAfter);
+        QStringList tree;
+        for (int i = 2; i <= window_->tree()->Nodes().Count(); ++i)
+            tree.append(window_->tree()->Nodes().Item(i)->FullPath().section(u'\\', 1));
+        tree.sort();
+        QCOMPARE(tree.join(u' '), treeAfter);
     }
 
     void rootIsRefused() {

@@ -2,6 +2,7 @@
 #include "scripted_message_boxes.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenuBar>
 #include <QStatusBar>
@@ -30,6 +31,10 @@ class FinderTest : public testing::WindowTest {
 private slots:
     void designedWindow() {
         QCOMPARE(finder()->windowTitle(), u"Keyloft"_s);
+        // The open prefix's folder.
+        const QString prefix = QFileInfo(store_->file()).path();
+        QCOMPARE(tree()->Nodes().Item(1)->toolTip(0), prefix);
+        QCOMPARE(statusBar()->toolTip(), prefix);
         QVERIFY(!finder()->windowIcon().isNull());
         for (int image = 1; image <= 4; ++image)
             QVERIFY(!tree()->imageList()->Item(image).pixmap(16).isNull());
