@@ -21,6 +21,19 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using posix::errnoText;
+
+// Not inherited by the bridge, nor by any other program this process starts.
+bool cloexecPipe(int fds[2]) {
+#ifdef __linux__
+    return ::pipe2(fds, O_CLOEXEC) == 0;
+#else
+    if (::pipe(fds) != 0)
+        return false;
+    for (int i = 0; i < 2; ++i)
+        ::fcntl(fds[i], F_SETFD, FD_CLOEXEC);
+    return true;
+#endif
+}
 using posix::pathText;
 
 // What Wine printed last on stderr is kept for the error a failure shows; no more than this.
@@ -76,10 +89,10 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
 } // namespace
 
 Bridge::Bridge(const std::filesystem::path& wine, const std::filesystem::path& exe,
-               const std::filesystem::path& prefix, const std::function<bool()>& abandon) {
+               const std::filesystem::path& prefix, Clock::time_point deadline,
+               const std::function<bool()>& abandon) {
     int in[2] = {-1, -1}, out[2] = {-1, -1}, err[2] = {-1, -1};
-    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 ||
-        ::pipe2(err, O_CLOEXEC) != 0) {
+    if (!cloexecPipe(in) || !cloexecPipe(out) || !cloexecPipe(err)) {
         const int error = errno;
         for (int* p : {in, out, err})
             for (int i : {0, 1})
@@ -125,7 +138,7 @@ Bridge::Bridge(const std::filesystem::path& wine, const std::filesystem::path& e
     try {
         std::string reply =
             exchange(bridge::Writer().u8(static_cast<std::uint8_t>(bridge::Op::Hello)).frame(),
-                     Clock::now() + kBridgeStartLimit, abandon);
+                     deadline, abandon);
         bridge::Reader hello(reply);
         if (hello.u8() != static_cast<std::uint8_t>(bridge::Status::Ok))
             throw bridge::ProtocolError{"no greeting"};

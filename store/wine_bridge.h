@@ -28,10 +28,11 @@ struct BridgeFailure {
 
 class Bridge {
 public:
-    // Starts `exe` under `wine` in the prefix and greets it. Throws BridgeFailure, with `gone`
-    // when `abandon`, asked every few milliseconds meanwhile, says to give up.
+    // Starts `exe` under `wine` in the prefix and greets it by `deadline`. Throws BridgeFailure,
+    // with `gone` when `abandon`, asked every few milliseconds meanwhile, says to give up.
     Bridge(const std::filesystem::path& wine, const std::filesystem::path& exe,
-           const std::filesystem::path& prefix, const std::function<bool()>& abandon);
+           const std::filesystem::path& prefix, std::chrono::steady_clock::time_point deadline,
+           const std::function<bool()>& abandon);
     // Closes the bridge's stdin, which ends it, and reaps it.
     ~Bridge();
     Bridge(const Bridge&) = delete;

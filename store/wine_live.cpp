@@ -45,10 +45,12 @@ bool LiveRegistry::start(long server) {
     // Were the server to end while the bridge starts, the bridge's Wine would start one.
     ServerEndWatch watch(prefix_);
     const auto ended = [&] { return watch.ended(); };
+    // One limit for all the Wines tried, so that the window waits no longer in all.
+    const auto deadline = std::chrono::steady_clock::now() + kBridgeStartLimit;
     // The server's own Wine first: the server refuses a client of another version.
     for (const auto& wine : winesFor(server, win32)) {
         try {
-            bridge_ = std::make_unique<Bridge>(wine, exe, prefix_, ended);
+            bridge_ = std::make_unique<Bridge>(wine, exe, prefix_, deadline, ended);
             server_ = server;
             return true;
         } catch (const BridgeFailure& f) {

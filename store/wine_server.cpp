@@ -217,10 +217,15 @@ ServerEndWatch::~ServerEndWatch() {
 bool ServerEndWatch::ended() {
     if (fd_ < 0 || held_)
         return held_;
-    // An open file description's lock: neither dropped by closing another descriptor of the
-    // file, nor shared with the PrefixLock this process may take later.
+        // An open file description's lock: neither dropped by closing another descriptor of the
+        // file, nor shared with the PrefixLock this process may take later.
+#ifdef F_OFD_SETLK
     struct ::flock fl = lockByte(F_WRLCK);
     held_ = ::fcntl(fd_, F_OFD_SETLK, &fl) == 0;
+#else
+    // Without such locks (macOS), only look: a server could start in the moment after.
+    held_ = !holder(fd_);
+#endif
     return held_;
 }
 
