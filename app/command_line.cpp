@@ -8,6 +8,8 @@
 #include <QFileInfo>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <utility>
 
 #ifdef _WIN32
@@ -79,6 +81,25 @@ std::optional<CommandLine> readCommandLine(const QCoreApplication& app, bool com
               u"」は Wine のプレフィックスではありません（user.reg のあるフォルダーか、"
               u"その user.reg を指定してください）。"_s);
     return CommandLine{2, {}};
+}
+
+bool displayNamed(int argc, char* argv[]) {
+#if defined(_WIN32) || defined(__APPLE__)
+    Q_UNUSED(argc);
+    Q_UNUSED(argv);
+    return true; // the desktop is always there
+#else
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        const char* value = std::getenv(name);
+        if (value && *value)
+            return true;
+    }
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "--platform") == 0 ||
+            std::strcmp(argv[i], "-display") == 0 || std::strcmp(argv[i], "--display") == 0)
+            return true;
+    return false;
+#endif
 }
 
 } // namespace keyloft

@@ -21,4 +21,7 @@ struct CommandLine {
 // is false and an unknown option gives none: read again once a QApplication has taken them out.
 std::optional<CommandLine> readCommandLine(const QCoreApplication& app, bool complete);
 
+// Whether the environment or the arguments name a display (or a platform) for a QApplication.
+bool displayNamed(int argc, char* argv[]);
+
 } // namespace keyloft

@@ -26,6 +26,10 @@ int main(int argc, char* argv[]) {
         japanese = loadJapaneseQtTranslation();
         QCoreApplication::installTranslator(japanese.get());
         command = readCommandLine(early, false);
+        // Without a display QApplication would abort before it could take Qt's own options out:
+        // an option unknown here is then wrong whatever Qt makes of it.
+        if (!command && !displayNamed(argc, argv))
+            command = readCommandLine(early, true);
     }
     if (command && command->exitCode)
         return *command->exitCode;

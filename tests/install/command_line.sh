@@ -40,6 +40,7 @@ run 2 "" "keyloft: 「$dir/prefix/system.reg」$not_prefix" "$dir/prefix/system.
 run 2 "" "keyloft: 「$dir/none/user.reg」$not_prefix" "$dir/none/user.reg"
 run 2 "" "keyloft: 余分な引数があります: $dir/other" "$dir/prefix" "$dir/other"
 run 2 "" "keyloft: 'bogus' は未知のオプションです。" -platform offscreen --bogus
+run 2 "" "keyloft: 'bogus' は未知のオプションです。" --bogus
 
 # Offscreen for a few seconds under strace: the user.reg it reads is the named prefix's.
 for named in "$dir/prefix" "$dir/prefix/user.reg"; do
