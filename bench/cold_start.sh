@@ -17,7 +17,8 @@ program=$PWD/build/run/app/keyloft
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-wineboot --init 2>/dev/null
+wine=$(scripts/wine-loader) # `wine` itself may not start here
+"$wine" wineboot --init 2>/dev/null
 wineserver -w # saved and gone: Keyloft reads the file as Wine left it
 
 median() { sort -n | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
@@ -38,7 +39,7 @@ report "fresh prefix" "$work/fresh"
 fresh_ms=$ms fresh_rss=$rss
 python3 bench/cold_start.py grow "$WINEPREFIX/user.reg" "$megabytes" >/dev/null
 # Wine reads the grown file as its own (a file it could not parse Keyloft would show empty).
-wine reg query 'HKCU\Software\VB and VBA Program Settings\App0001\Section01' /v Key0002 |
+"$wine" reg query 'HKCU\Software\VB and VBA Program Settings\App0001\Section01' /v Key0002 |
     grep -q 'REG_SZ' || { echo "Wine does not read the grown user.reg" >&2; exit 1; }
 wineserver -w
 measure "$work/grown"

@@ -28,6 +28,9 @@ using keyloft::Text;
 constexpr int kBigSection = 30000;
 const std::string kKey = "HKCU\\Software\\VB and VBA Program Settings\\Bench\\Small";
 
+// The loader the build found starting here; `wine` itself may not (cmake/KeyloftWine.cmake).
+const std::string kWine = "'" KEYLOFT_WINE_LOADER "'";
+
 int sh(const std::string& command) {
     return std::system(command.c_str());
 }
@@ -49,7 +52,7 @@ struct LivePrefix {
         ::setenv("WINEPREFIX", prefix.c_str(), 1);
         ::setenv("WINEDEBUG", "-all", 1);
         ::setenv("WINEDLLOVERRIDES", "mscoree,mshtml=;winemenubuilder.exe=d", 1);
-        if (sh("wineboot --init >/dev/null 2>&1 && wineserver -w") != 0)
+        if (sh(kWine + " wineboot --init >/dev/null 2>&1 && wineserver -w") != 0)
             return;
         std::ofstream reg(prefix / "user.reg", std::ios::app | std::ios::binary);
         reg << "\n[Software\\\\VB and VBA Program Settings\\\\Bench\\\\Big] 1796591193\n";
@@ -167,7 +170,8 @@ void RegEnumValueWLoop(benchmark::State& state) {
     for (auto _ : state) {
         long micros = 0;
         std::size_t count = 0;
-        if (sh("wine '" + std::string(tool) + "' time Bench Big >'" + out.string() + "'") != 0 ||
+        if (sh(kWine + " '" + std::string(tool) + "' time Bench Big >'" + out.string() + "'") !=
+                0 ||
             !(std::ifstream(out) >> micros >> count) || count != kBigSection) {
             state.SkipWithError("the Wine program did not list the section");
             return;
@@ -185,7 +189,7 @@ void WineRegAddPerChange(benchmark::State& state) {
     std::vector<double> runs;
     for (auto _ : state) {
         const auto start = Clock::now();
-        sh("wine reg add '" + kKey + "' /v byReg /d value /f >/dev/null");
+        sh(kWine + " reg add '" + kKey + "' /v byReg /d value /f >/dev/null");
         runs.push_back(seconds(start));
     }
     took.regAdd = median(runs);

@@ -20,7 +20,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # Windows machine) without the compiler's DLLs beside it.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
-find_program(KEYLOFT_WINE NAMES wine wine64)
+include(${CMAKE_CURRENT_LIST_DIR}/KeyloftWine.cmake)
 if(KEYLOFT_WINE)
     set(CMAKE_CROSSCOMPILING_EMULATOR ${KEYLOFT_WINE})
 endif()

@@ -22,7 +22,8 @@ bool settle() {
 // What `wine reg query` prints of a key below the settings area; empty when Wine finds none.
 QString query(const QString& key) {
     QProcess wine;
-    wine.start(u"wine"_s,
+    // The loader the build found starting here; `wine` itself may not (cmake/KeyloftWine.cmake).
+    wine.start(QStringLiteral(KEYLOFT_WINE_LOADER),
                {u"reg"_s, u"query"_s, u"HKCU\\Software\\VB and VBA Program Settings\\"_s + key});
     wine.waitForFinished(60000);
     const QString out = QString::fromLocal8Bit(wine.readAllStandardOutput());
