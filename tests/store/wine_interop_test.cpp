@@ -17,6 +17,13 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::string kHkcu = "HKCU\\Software\\VB and VBA Program Settings\\";
+// The loader the build found starting here; `wine` itself may not (see cmake/KeyloftWine.cmake).
+const std::string kWine = KEYLOFT_WINE_LOADER;
+
+// Whether this machine runs 32-bit programs at all, which a 32-bit prefix needs.
+bool runs32BitPrograms() {
+    return run({KEYLOFT_RUNS_32BIT_PROBE}) == 0;
+}
 
 class WineInterop : public ::testing::Test {
 protected:
@@ -28,7 +35,7 @@ protected:
         ::setenv("HOME", (shared.path() / "home").c_str(), 1); // keeps wineboot out of ~
         ::setenv("WINEDEBUG", "-all", 1);
         ::setenv("WINEDLLOVERRIDES", "mscoree,mshtml=;winemenubuilder.exe=d", 1);
-        ready = wine({"wineboot", "--init"}) == 0 && wine({"wineserver", "-w"}) == 0 &&
+        ready = wine({kWine, "wineboot", "--init"}) == 0 && wine({"wineserver", "-w"}) == 0 &&
                 fs::exists(shared.file());
     }
     static void TearDownTestSuite() { wine({"wineserver", "-k"}); }
@@ -51,7 +58,7 @@ protected:
     // The key as `wine reg query` prints it; "" when Wine finds no such key.
     static std::string query(const std::string& key, const fs::path& in = shared.prefix()) {
         const fs::path out = shared.path() / "query.txt";
-        return wine({"wine", "reg", "query", kHkcu + key}, in, out) == 0 ? readFile(out) : "";
+        return wine({kWine, "reg", "query", kHkcu + key}, in, out) == 0 ? readFile(out) : "";
     }
 
     // A server with no client, as an open Wine program keeps one, until end().
@@ -87,9 +94,9 @@ TEST_F(WineInterop, WhileAServerRunsEveryOperationGoesThroughIt) {
     const auto store = live();
     store->SaveSetting(u"Live", u"Sec", u"before", u"in the file");
     serve();
-    ASSERT_EQ(wine({"wine", "reg", "add", kHkcu + "Live\\Sec", "/v", "byWine", "/d", "set by Wine",
-                    "/f"}),
-              0);
+    ASSERT_EQ(
+        wine({kWine, "reg", "add", kHkcu + "Live\\Sec", "/v", "byWine", "/d", "set by Wine", "/f"}),
+        0);
     EXPECT_EQ(store->GetAllSettings(u"Live", u"Sec"),
               (Settings{{u"before", u"in the file"}, {u"byWine", u"set by Wine"}}));
     store->SaveSetting(u"Live", u"Sec", u"mine", u"through the server");
@@ -165,18 +172,76 @@ TEST_F(WineInterop, AServerOutOfSightBlocksEveryWrite) {
     waitFor([&] { return wine::hiddenServer(shared.prefix()) == 0; });
 }
 
-// Old Visual Basic programs often live in 32-bit prefixes: there the 32-bit bridge runs.
-TEST_F(WineInterop, A32BitPrefixGetsThe32BitBridge) {
+// Where `wine` itself cannot start (Debian's picks the 32-bit loader once wine32 is installed, and
+// a kernel without 32-bit support refuses it), a 64-bit prefix is still changed through its server:
+// the bridge runs under the wine64 beside the server.
+TEST_F(WineInterop, TheBridgeStartsWhereWineItselfCannot) {
+    const fs::path broken = shared.path() / "broken";
+    fs::create_directories(broken);
+    writeFile(broken / "wine",
+              "#!/bin/sh\necho 'cannot execute binary file: Exec format error' >&2\n"
+              "exit 126\n");
+    fs::permissions(broken / "wine", fs::perms::owner_all);
+    const std::string path = std::getenv("PATH");
+    ::setenv("PATH", (broken.string() + ":" + path).c_str(), 1);
+    serve();
+    live()->SaveSetting(u"Wine64", u"Sec", u"k", u"64");
+    ::setenv("PATH", path.c_str(), 1);
+    EXPECT_NE(query("Wine64\\Sec").find("    k    REG_SZ    64\r\n"), std::string::npos);
+    end();
+}
+
+// Old Visual Basic programs often live in 32-bit prefixes: there the 32-bit bridge runs. Exactly
+// one of the two cases runs on a machine, by whether it runs 32-bit programs.
+class Wine32Prefix : public WineInterop {
+protected:
+    static void SetUpTestSuite() {
+        if (runs32BitPrograms())
+            WineInterop::SetUpTestSuite();
+    }
+    void SetUp() override {
+        if (!runs32BitPrograms())
+            GTEST_SKIP()
+                << "this machine runs no 32-bit programs (scripts/runs-32bit), so a 32-bit "
+                   "prefix cannot be made or served; see Wine32PrefixWithout32BitPrograms";
+        WineInterop::SetUp();
+    }
+};
+
+TEST_F(Wine32Prefix, GetsThe32BitBridge) {
     TempPrefix win32;
-    if (run({"env", "WINEPREFIX=" + win32.prefix().string(), "WINEARCH=win32", "wineboot",
-             "--init"}) != 0)
-        GTEST_SKIP() << "no 32-bit Wine (Debian: wine32:i386)";
+    ASSERT_EQ(run({"env", "WINEPREFIX=" + win32.prefix().string(), "WINEARCH=win32", kWine,
+                   "wineboot", "--init"}),
+              0)
+        << "no 32-bit Wine (Debian: wine32:i386, which scripts/setup --tests installs)";
     settle(win32.prefix());
     serve(win32.prefix());
     live(win32.prefix())->SaveSetting(u"Old", u"Sec", u"k", u"32");
     EXPECT_NE(query("Old\\Sec", win32.prefix()).find("    k    REG_SZ    32\r\n"),
               std::string::npos);
     end(win32.prefix());
+}
+
+// Where 32-bit programs cannot run, no Wine program and so no server runs in a 32-bit prefix: it is
+// changed in its file, and nothing is started for it.
+class Wine32PrefixWithout32BitPrograms : public WineInterop {
+protected:
+    static void SetUpTestSuite() {} // no Wine to start
+    void SetUp() override {
+        if (runs32BitPrograms())
+            GTEST_SKIP() << "this machine runs 32-bit programs; see Wine32Prefix";
+    }
+    void TearDown() override {}
+};
+
+TEST_F(Wine32PrefixWithout32BitPrograms, IsChangedInItsFile) {
+    TempPrefix win32;
+    win32.put(
+        "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\User\\\\S-1-5-21-0-0-0-1000"
+        "\n\n#arch=win32\n");
+    live(win32.prefix())->SaveSetting(u"Old", u"Sec", u"k", u"in the file");
+    EXPECT_EQ(win32.open()->GetSetting(u"Old", u"Sec", u"k"), u"in the file");
+    EXPECT_EQ(wine::runningServer(win32.prefix()), 0);
 }
 
 TEST_F(WineInterop, WineTakesAPrefixKeyloftCreated) {
@@ -199,7 +264,7 @@ protected:
     // Runs the tool: "write" writes the data set, "dump" prints the area as the backend lists it.
     static std::string registry(const char* mode) {
         const fs::path out = shared.path() / "registry.txt";
-        EXPECT_EQ(wine({"wine", tool, mode}, shared.prefix(), out), 0);
+        EXPECT_EQ(wine({kWine, tool, mode}, shared.prefix(), out), 0);
         return readFile(out);
     }
 
