@@ -1,7 +1,7 @@
 #include "settings_store.h"
 
 #ifdef _WIN32
-#include "windows_registry_store.h"
+#include "windows/windows_registry_store.h"
 #else
 #include <cstdlib>
 #include <pwd.h>

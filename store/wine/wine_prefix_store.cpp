@@ -1,12 +1,12 @@
 #include "settings_store.h"
 
-#include "bridge_protocol.h"
-#include "posix_file.h"
+#include "bridge/bridge_protocol.h"
 #include "store_error.h"
 #include "text_codec.h"
-#include "wine_live.h"
+#include "wine/live/wine_live.h"
+#include "wine/live/wine_server.h"
+#include "wine/posix_file.h"
 #include "wine_reg_file.h"
-#include "wine_server.h"
 
 #include <cerrno>
 #include <sys/stat.h>

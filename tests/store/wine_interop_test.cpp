@@ -5,7 +5,7 @@
 #include "agreement_data.h"
 #include "store_backend.h"
 #include "temp_prefix.h"
-#include "wine_server.h"
+#include "wine/live/wine_server.h"
 
 #include <chrono>
 #include <csignal>
