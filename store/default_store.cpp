@@ -16,6 +16,27 @@ void SettingsStore::DeleteSettings(std::u16string_view application, std::u16stri
         DeleteSetting(application, section, key);
 }
 
+void SettingsStore::Apply(const std::vector<Change>& changes, std::size_t& applied) {
+    applied = 0;
+    for (const Change& c : changes) {
+        switch (c.kind) {
+        case Change::Kind::Save:
+            SaveSetting(c.application, c.section, c.key, c.value);
+            break;
+        case Change::Kind::DeleteKey:
+            DeleteSetting(c.application, c.section, c.key);
+            break;
+        case Change::Kind::DeleteSection:
+            DeleteSetting(c.application, c.section);
+            break;
+        case Change::Kind::DeleteApplication:
+            DeleteSetting(c.application);
+            break;
+        }
+        ++applied;
+    }
+}
+
 #ifdef _WIN32
 
 std::unique_ptr<SettingsStore> openDefaultStore(const std::filesystem::path&) {

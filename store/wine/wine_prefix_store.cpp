@@ -85,6 +85,29 @@ std::vector<Setting> settingsOf(std::vector<wine::Value> values) {
     return out;
 }
 
+// A change of a batch; throws (and so keeps the file unwritten) where the single call would fail.
+void applyTo(RegFile& reg, const Change& c, std::uint64_t now) {
+    using Kind = Change::Kind;
+    switch (c.kind) {
+    case Kind::Save:
+        reg.setValue(settingsPath(c.application, c.section), c.key, wine::kRegSz,
+                     stringData(c.value), now);
+        return;
+    case Kind::DeleteKey:
+        if (reg.deleteValues(settingsPath(c.application, c.section), {&c.key, 1}, now) == 0)
+            throw errors::notFound(errors::NameKind::Key, c.key);
+        return;
+    case Kind::DeleteSection:
+        if (!reg.deleteKey(settingsPath(c.application, c.section), now))
+            throw errors::notFound(errors::NameKind::Section, c.section);
+        return;
+    case Kind::DeleteApplication:
+        if (!reg.deleteKey(settingsPath(c.application), now))
+            throw errors::notFound(errors::NameKind::Application, c.application);
+        return;
+    }
+}
+
 // While a wineserver runs for the prefix, every operation goes through it (see LiveRegistry);
 // otherwise to PREFIX/user.reg.
 class WinePrefixStore final : public SettingsStore {
@@ -242,6 +265,36 @@ public:
                        return errors::notFound(errors::NameKind::Key, keys[deleted]);
                    return badName;
                });
+    }
+
+    // Offline, one rewrite of the file for the lot: a change that fails leaves the file as it
+    // was. While a server runs, the changes go through it one after the other.
+    void Apply(const std::vector<Change>& changes, std::size_t& applied) override {
+        applied = 0;
+        if (changes.empty())
+            return;
+        for (const Change& c : changes) {
+            errors::checkApplicationName(c.application);
+            if (c.kind != Change::Kind::DeleteApplication)
+                errors::checkSectionName(c.section);
+            if (c.kind == Change::Kind::Save || c.kind == Change::Kind::DeleteKey)
+                errors::checkKeyName(c.key);
+        }
+        // The prefix's lock refuses while a server runs: the server's registry is then the one.
+        try {
+            modify([&](RegFile& reg) -> std::optional<StoreError> {
+                const std::uint64_t now = wine::fileTimeNow();
+                for (const Change& c : changes)
+                    applyTo(reg, c, now);
+                return std::nullopt;
+            });
+            applied = changes.size();
+            return;
+        } catch (const StoreError& e) {
+            if (e.number() != errors::kServerRunning)
+                throw;
+        }
+        SettingsStore::Apply(changes, applied);
     }
 
     Text Location() const override { return pathText(prefix_); }
