@@ -11,10 +11,11 @@
 #include <system_error>
 
 #ifdef _WIN32
+#include <windows.h>
+// After windows.h, which it builds on.
 #include <fcntl.h>
 #include <io.h>
 #include <shellapi.h>
-#include <windows.h>
 #endif
 
 namespace keyloft::cli {
