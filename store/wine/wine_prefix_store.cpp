@@ -1,6 +1,7 @@
 #include "settings_store.h"
 
 #include "bridge/bridge_protocol.h"
+#include "case_fold.h"
 #include "store_error.h"
 #include "text_codec.h"
 #include "wine/live/wine_live.h"
@@ -284,8 +285,24 @@ public:
         try {
             modify([&](RegFile& reg) -> std::optional<StoreError> {
                 const std::uint64_t now = wine::fileTimeNow();
-                for (const Change& c : changes)
-                    applyTo(reg, c, now);
+                for (std::size_t i = 0; i < changes.size();) {
+                    // A run of settings into one section: one look for its key.
+                    std::size_t end = i;
+                    std::vector<RegFile::NamedData> values;
+                    while (end < changes.size() && changes[end].kind == Change::Kind::Save &&
+                           sameName(changes[end].application, changes[i].application) &&
+                           sameName(changes[end].section, changes[i].section)) {
+                        values.emplace_back(changes[end].key, stringData(changes[end].value));
+                        ++end;
+                    }
+                    if (values.empty()) {
+                        applyTo(reg, changes[i++], now);
+                        continue;
+                    }
+                    reg.setValues(settingsPath(changes[i].application, changes[i].section), values,
+                                  wine::kRegSz, now);
+                    i = end;
+                }
                 return std::nullopt;
             });
             applied = changes.size();
