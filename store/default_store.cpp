@@ -1,7 +1,7 @@
 #include "settings_store.h"
 
 #ifdef _WIN32
-#include "windows_registry_store.h"
+#include "windows/windows_registry_store.h"
 #else
 #include <cstdlib>
 #include <pwd.h>
@@ -14,6 +14,27 @@ void SettingsStore::DeleteSettings(std::u16string_view application, std::u16stri
                                    const std::vector<Text>& keys) {
     for (const Text& key : keys)
         DeleteSetting(application, section, key);
+}
+
+void SettingsStore::Apply(const std::vector<Change>& changes, std::size_t& applied) {
+    applied = 0;
+    for (const Change& c : changes) {
+        switch (c.kind) {
+        case Change::Kind::Save:
+            SaveSetting(c.application, c.section, c.key, c.value);
+            break;
+        case Change::Kind::DeleteKey:
+            DeleteSetting(c.application, c.section, c.key);
+            break;
+        case Change::Kind::DeleteSection:
+            DeleteSetting(c.application, c.section);
+            break;
+        case Change::Kind::DeleteApplication:
+            DeleteSetting(c.application);
+            break;
+        }
+        ++applied;
+    }
 }
 
 #ifdef _WIN32

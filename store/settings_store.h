@@ -36,6 +36,15 @@ private:
     std::string what_;
 };
 
+// One edit of a batch (SettingsStore::Apply): a setting written, or a setting, a section or an
+// application deleted. The names not used by a kind stay empty.
+struct Change {
+    enum class Kind { Save, DeleteKey, DeleteSection, DeleteApplication };
+    Kind kind = Kind::Save;
+    Text application, section, key, value;
+    friend bool operator==(const Change&, const Change&) = default;
+};
+
 class SettingsStore {
 public:
     virtual ~SettingsStore() = default;
@@ -67,6 +76,11 @@ public:
     // error; the keys before it stay deleted, the ones after it are not tried.
     virtual void DeleteSettings(std::u16string_view application, std::u16string_view section,
                                 const std::vector<Text>& keys); // throws StoreError
+    // The changes in order, as the calls above. `applied` tells how many took effect: on a
+    // failure (thrown as by the calls) those before it, unless the store can make the whole
+    // batch at once, all or nothing (the Wine prefix's file), where it is then none.
+    virtual void Apply(const std::vector<Change>& changes,
+                       std::size_t& applied); // throws StoreError
     // Where the settings live, for the user to tell stores apart: the Wine prefix's folder, or
     // the registry key.
     virtual Text Location() const = 0;

@@ -4,7 +4,7 @@
 // (bridge_protocol.h) on stdin and stdout through the store's registry backend, until stdin
 // closes or Wine shuts the prefix down.
 #include "bridge_protocol.h"
-#include "windows_registry_store.h"
+#include "windows/windows_registry_store.h"
 
 #include <windows.h>
 

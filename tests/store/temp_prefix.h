@@ -1,7 +1,7 @@
 #pragma once
 
 #include "settings_store.h"
-#include "wine_server.h"
+#include "wine/live/wine_server.h"
 
 #include <cstdlib>
 #include <filesystem>

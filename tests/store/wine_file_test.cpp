@@ -3,7 +3,7 @@
 #include "case_fold.h"
 #include "store_backend.h"
 #include "temp_prefix.h"
-#include "wine_reg_file.h"
+#include "wine/wine_reg_file.h"
 
 #include <clocale>
 #include <cwctype>

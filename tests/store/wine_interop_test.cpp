@@ -5,8 +5,9 @@
 #include "agreement_data.h"
 #include "store_backend.h"
 #include "temp_prefix.h"
-#include "wine_server.h"
+#include "wine/live/wine_server.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <thread>
@@ -250,6 +251,52 @@ TEST_F(WineInterop, WineTakesAPrefixKeyloftCreated) {
     EXPECT_NE(query("First\\Run", fresh.prefix()).find("    k    REG_SZ    "), std::string::npos);
     settle(fresh.prefix()); // Wine made the rest of the prefix around our file
     EXPECT_EQ(fresh.open()->GetSetting(u"First", u"Run", u"k"), u"日本");
+}
+
+// What both regedits must carry exactly, in keyloft-cli's .reg files and in Wine's own.
+std::vector<Setting> tripSettings() {
+    return {{u"japanese", u"日本語の設定"},
+            {u"pair", u"\U0001F600 \U00020BB7"},
+            {u"quotes", u"say \"hi\""},
+            {u"backslash", u"C:\\dir\\"},
+            {u"empty", u""},
+            {u"long", Text(40000, u'長')},
+            {u"lines", u"one\r\ntwo\nthree"},
+            {u"name \"with\" \\", u"v"}};
+}
+
+std::vector<Setting> sorted(std::vector<Setting> settings) {
+    std::sort(settings.begin(), settings.end(),
+              [](const Setting& a, const Setting& b) { return a.key < b.key; });
+    return settings;
+}
+
+TEST_F(WineInterop, WinesRegeditImportsWhatTheCommandLineExported) {
+    TempPrefix source;
+    source.put("WINE REGISTRY Version 2\n");
+    for (const Setting& s : tripSettings())
+        source.open()->SaveSetting(u"Trip", u"Out", s.key, s.value);
+    const fs::path file = shared.path() / "out.reg";
+    ASSERT_EQ(run({KEYLOFT_CLI, "--prefix", source.prefix().string(), "export", "Trip", "-o",
+                   file.string()}),
+              0);
+    ASSERT_EQ(wine({kWine, "regedit", "/S", file.string()}), 0);
+    settle();
+    EXPECT_EQ(sorted(shared.open()->GetAllSettings(u"Trip", u"Out")), sorted(tripSettings()));
+}
+
+TEST_F(WineInterop, TheCommandLineImportsWhatWinesRegeditExported) {
+    const auto store = shared.open();
+    for (const Setting& s : tripSettings())
+        store->SaveSetting(u"Trip", u"In", s.key, s.value);
+    const fs::path file = shared.path() / "in.reg";
+    ASSERT_EQ(wine({kWine, "regedit", "/E", file.string(),
+                    "HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings"}),
+              0);
+    TempPrefix target;
+    target.put("WINE REGISTRY Version 2\n");
+    ASSERT_EQ(run({KEYLOFT_CLI, "--prefix", target.prefix().string(), "import", file.string()}), 0);
+    EXPECT_EQ(sorted(target.open()->GetAllSettings(u"Trip", u"In")), sorted(tripSettings()));
 }
 
 // The registry backend's half is store_agree_tool.exe from the cross build (tests/store_windows),

@@ -6,7 +6,7 @@
 //                            to list that section, and the count (bench/live_bench.cpp)
 
 #include "agreement_data.h"
-#include "windows_registry_store.h"
+#include "windows/windows_registry_store.h"
 
 #include <chrono>
 #include <cstdio>

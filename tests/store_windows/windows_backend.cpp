@@ -2,7 +2,7 @@
 // calls that fail for reasons of their own.
 #include "store_backend.h"
 
-#include "windows_registry_store.h"
+#include "windows/windows_registry_store.h"
 
 #include <windows.h>
 

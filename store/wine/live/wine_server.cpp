@@ -1,8 +1,8 @@
 #include "wine_server.h"
 
-#include "posix_file.h"
 #include "store_error.h"
 #include "text_codec.h"
+#include "wine/posix_file.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,12 +1,13 @@
 #include "settings_store.h"
 
-#include "bridge_protocol.h"
-#include "posix_file.h"
+#include "bridge/bridge_protocol.h"
+#include "case_fold.h"
 #include "store_error.h"
 #include "text_codec.h"
-#include "wine_live.h"
+#include "wine/live/wine_live.h"
+#include "wine/live/wine_server.h"
+#include "wine/posix_file.h"
 #include "wine_reg_file.h"
-#include "wine_server.h"
 
 #include <cerrno>
 #include <sys/stat.h>
@@ -83,6 +84,29 @@ std::vector<Setting> settingsOf(std::vector<wine::Value> values) {
             if (auto text = std::move(value).setting())
                 out.push_back({std::move(value.name), std::move(*text)});
     return out;
+}
+
+// A change of a batch; throws (and so keeps the file unwritten) where the single call would fail.
+void applyTo(RegFile& reg, const Change& c, std::uint64_t now) {
+    using Kind = Change::Kind;
+    switch (c.kind) {
+    case Kind::Save:
+        reg.setValue(settingsPath(c.application, c.section), c.key, wine::kRegSz,
+                     stringData(c.value), now);
+        return;
+    case Kind::DeleteKey:
+        if (reg.deleteValues(settingsPath(c.application, c.section), {&c.key, 1}, now) == 0)
+            throw errors::notFound(errors::NameKind::Key, c.key);
+        return;
+    case Kind::DeleteSection:
+        if (!reg.deleteKey(settingsPath(c.application, c.section), now))
+            throw errors::notFound(errors::NameKind::Section, c.section);
+        return;
+    case Kind::DeleteApplication:
+        if (!reg.deleteKey(settingsPath(c.application), now))
+            throw errors::notFound(errors::NameKind::Application, c.application);
+        return;
+    }
 }
 
 // While a wineserver runs for the prefix, every operation goes through it (see LiveRegistry);
@@ -242,6 +266,52 @@ public:
                        return errors::notFound(errors::NameKind::Key, keys[deleted]);
                    return badName;
                });
+    }
+
+    // Offline, one rewrite of the file for the lot: a change that fails leaves the file as it
+    // was. While a server runs, the changes go through it one after the other.
+    void Apply(const std::vector<Change>& changes, std::size_t& applied) override {
+        applied = 0;
+        if (changes.empty())
+            return;
+        for (const Change& c : changes) {
+            errors::checkApplicationName(c.application);
+            if (c.kind != Change::Kind::DeleteApplication)
+                errors::checkSectionName(c.section);
+            if (c.kind == Change::Kind::Save || c.kind == Change::Kind::DeleteKey)
+                errors::checkKeyName(c.key);
+        }
+        // The prefix's lock refuses while a server runs: the server's registry is then the one.
+        try {
+            modify([&](RegFile& reg) -> std::optional<StoreError> {
+                const std::uint64_t now = wine::fileTimeNow();
+                for (std::size_t i = 0; i < changes.size();) {
+                    // A run of settings into one section: one look for its key.
+                    std::size_t end = i;
+                    std::vector<RegFile::NamedData> values;
+                    while (end < changes.size() && changes[end].kind == Change::Kind::Save &&
+                           sameName(changes[end].application, changes[i].application) &&
+                           sameName(changes[end].section, changes[i].section)) {
+                        values.emplace_back(changes[end].key, stringData(changes[end].value));
+                        ++end;
+                    }
+                    if (values.empty()) {
+                        applyTo(reg, changes[i++], now);
+                        continue;
+                    }
+                    reg.setValues(settingsPath(changes[i].application, changes[i].section), values,
+                                  wine::kRegSz, now);
+                    i = end;
+                }
+                return std::nullopt;
+            });
+            applied = changes.size();
+            return;
+        } catch (const StoreError& e) {
+            if (e.number() != errors::kServerRunning)
+                throw;
+        }
+        SettingsStore::Apply(changes, applied);
     }
 
     Text Location() const override { return pathText(prefix_); }

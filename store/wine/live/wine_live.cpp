@@ -1,7 +1,7 @@
 #include "wine_live.h"
 
-#include "posix_file.h"
 #include "store_error.h"
+#include "wine/posix_file.h"
 #include "wine_server.h"
 
 namespace keyloft::wine {

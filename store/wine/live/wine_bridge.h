@@ -1,6 +1,6 @@
 #pragma once
 
-#include "bridge_protocol.h"
+#include "bridge/bridge_protocol.h"
 
 #include <chrono>
 #include <filesystem>

@@ -1,7 +1,7 @@
 #include "wine_bridge.h"
 
-#include "posix_file.h"
 #include "text_codec.h"
+#include "wine/posix_file.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // Wine's per-user registry file (PREFIX/user.reg), read and edited the way wineserver reads and
@@ -101,6 +102,10 @@ public:
     // Edits; `now` is the FILETIME stamped on every block they change.
     void setValue(const Path& key, std::u16string_view name, std::uint32_t type,
                   const std::vector<std::uint8_t>& data, std::uint64_t now);
+    // As setValue of each in turn, with one look through the file for the key.
+    using NamedData = std::pair<Text, std::vector<std::uint8_t>>;
+    void setValues(const Path& key, std::span<const NamedData> values, std::uint32_t type,
+                   std::uint64_t now);
     void createKey(const Path& key, std::uint64_t now);
     // Deletes the values one name after the other and stops at the first name the key does not
     // hold (any more); returns how many names were deleted.
@@ -123,6 +128,8 @@ private:
     std::string_view textOf(const Block& b) const;
     std::string& ownText(Block& b);
     Survey survey(const Path& key) const;
+    void setIn(const std::vector<std::size_t>& same, std::u16string_view name, std::uint32_t type,
+               const std::vector<std::uint8_t>& data, std::uint64_t now);
     std::vector<Layout> layouts(const std::vector<std::size_t>& blocks) const;
     static bool needsBlock(const Survey& s, const std::vector<Layout>& layouts);
     void edit(Block& b, const Layout& layout, std::vector<Splice> splices, std::uint64_t now);

@@ -254,8 +254,29 @@ void RegFile::reconcile(const Path& key, std::uint64_t now) {
 
 void RegFile::setValue(const Path& key, std::u16string_view name, std::uint32_t type,
                        const std::vector<std::uint8_t>& data, std::uint64_t now) {
-    const Survey s = survey(key);
-    const std::vector<Layout> l = layouts(s.same);
+    const NamedData one{Text(name), data};
+    setValues(key, {&one, 1}, type, now);
+}
+
+void RegFile::setValues(const Path& key, std::span<const NamedData> values, std::uint32_t type,
+                        std::uint64_t now) {
+    Survey s = survey(key);
+    for (const auto& [name, data] : values) {
+        if (s.same.empty()) {
+            insertBlock(key, valueLine(name, type, data, eol_), s.insertAt, now);
+            s.same.push_back(s.insertAt);
+        } else {
+            setIn(s.same, name, type, data, now);
+        }
+    }
+    // The deepest key that existed has a new subkey.
+    if (s.depth < key.size())
+        reconcile(Path(key.begin(), key.begin() + static_cast<std::ptrdiff_t>(s.depth)), now);
+}
+
+void RegFile::setIn(const std::vector<std::size_t>& same, std::u16string_view name,
+                    std::uint32_t type, const std::vector<std::uint8_t>& data, std::uint64_t now) {
+    const std::vector<Layout> l = layouts(same);
     const Value* first = nullptr;
     std::size_t lastBlock = 0;
     for (std::size_t i = 0; i < l.size(); ++i)
@@ -275,9 +296,9 @@ void RegFile::setValue(const Path& key, std::u16string_view name, std::uint32_t 
                 continue;
             if (i == lastBlock)
                 splices.back().with = valueLine(first->name, type, data, l[i].eol);
-            edit(blocks_[s.same[i]], l[i], std::move(splices), now);
+            edit(blocks_[same[i]], l[i], std::move(splices), now);
         }
-    } else if (!s.same.empty()) {
+    } else {
         const Layout& b = l.front();
         std::size_t at = b.values.empty() ? b.optionsEnd : b.values.back().end;
         for (const Value& v : b.values)
@@ -285,13 +306,8 @@ void RegFile::setValue(const Path& key, std::u16string_view name, std::uint32_t 
                 at = v.begin;
                 break;
             }
-        edit(blocks_[s.same.front()], b, {{at, at, valueLine(name, type, data, b.eol)}}, now);
-    } else {
-        insertBlock(key, valueLine(name, type, data, eol_), s.insertAt, now);
+        edit(blocks_[same.front()], b, {{at, at, valueLine(name, type, data, b.eol)}}, now);
     }
-    // The deepest key that existed has a new subkey.
-    if (s.depth < key.size())
-        reconcile(Path(key.begin(), key.begin() + static_cast<std::ptrdiff_t>(s.depth)), now);
 }
 
 void RegFile::createKey(const Path& key, std::uint64_t now) {

@@ -1,0 +1,137 @@
+#include "console.h"
+
+#include "text_codec.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+#ifdef _WIN32
+#include <windows.h>
+// After windows.h, which it builds on.
+#include <fcntl.h>
+#include <io.h>
+#include <shellapi.h>
+#endif
+
+namespace keyloft::cli {
+
+namespace {
+
+void write(std::FILE* stream, std::u16string_view text) {
+#ifdef _WIN32
+    HANDLE handle = GetStdHandle(stream == stdout ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    if (GetConsoleMode(handle, &mode)) {
+        std::fflush(stream);
+        while (!text.empty()) {
+            const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(text.size(), 8192));
+            DWORD written = 0;
+            if (!WriteConsoleW(handle, text.data(), chunk, &written, nullptr) || !written)
+                return;
+            text.remove_prefix(written);
+        }
+        return;
+    }
+#endif
+    const std::string bytes = utf16ToUtf8(text);
+    std::fwrite(bytes.data(), 1, bytes.size(), stream);
+}
+
+std::filesystem::path pathOf(std::u16string_view name) {
+#ifdef _WIN32
+    return std::filesystem::path(std::wstring(name.begin(), name.end()));
+#else
+    return std::filesystem::path(utf16ToUtf8(name));
+#endif
+}
+
+Text reason(int error) {
+    return utf8ToUtf16(std::strerror(error));
+}
+
+} // namespace
+
+ProcessIo::ProcessIo() {
+#ifdef _WIN32
+    // The bytes as they are: a .reg file, and UTF-8 without CRLF translation.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stdin), _O_BINARY);
+#endif
+}
+
+void ProcessIo::out(std::u16string_view text) {
+    write(stdout, text);
+}
+
+void ProcessIo::outBytes(std::string_view bytes) {
+    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+}
+
+void ProcessIo::err(std::u16string_view text) {
+    std::fflush(stdout);
+    write(stderr, text);
+}
+
+std::string ProcessIo::readInput() {
+    std::string bytes;
+    char buffer[65536];
+    std::size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0)
+        bytes.append(buffer, n);
+    return bytes;
+}
+
+std::string ProcessIo::readFile(std::u16string_view name) {
+    std::ifstream in(pathOf(name), std::ios::binary);
+    if (!in)
+        throw UsageError{u"「" + Text(name) + u"」を読めません: " + reason(errno)};
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void ProcessIo::writeFile(std::u16string_view name, std::string_view bytes) {
+    const std::filesystem::path path = pathOf(name);
+    std::filesystem::path temp = path;
+    temp += ".keyloft-tmp";
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        out.flush();
+        if (!out) {
+            const int error = errno;
+            std::error_code ignored;
+            std::filesystem::remove(temp, ignored);
+            throw UsageError{u"「" + Text(name) + u"」に書き込めません: " + reason(error)};
+        }
+    }
+    std::error_code error;
+    std::filesystem::rename(temp, path, error);
+    if (error) {
+        std::error_code ignored;
+        std::filesystem::remove(temp, ignored);
+        throw UsageError{u"「" + Text(name) + u"」に書き込めません: " +
+                         utf8ToUtf16(error.message())};
+    }
+}
+
+std::vector<Text> programArguments([[maybe_unused]] int argc, [[maybe_unused]] char* argv[]) {
+    std::vector<Text> arguments;
+#ifdef _WIN32
+    int count = 0;
+    if (wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count)) {
+        for (int i = 1; i < count; ++i)
+            arguments.emplace_back(wide[i], wide[i] + std::wcslen(wide[i]));
+        LocalFree(wide);
+    }
+#else
+    for (int i = 1; i < argc; ++i)
+        arguments.push_back(utf8ToUtf16(argv[i]));
+#endif
+    return arguments;
+}
+
+} // namespace keyloft::cli
