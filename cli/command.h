@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,6 +34,10 @@ struct UsageError {
     Text message;
 };
 struct NotThere {
+    Text message;
+};
+// Refused before the store was asked to write (status 3).
+struct Refused {
     Text message;
 };
 
@@ -83,6 +88,10 @@ std::vector<std::unique_ptr<Command>> allCommands();
 Text recordName(std::u16string_view application, std::u16string_view section = {},
                 std::u16string_view key = {});
 Text jsonString(std::u16string_view text);
+// The refusal to replace a value of another kind than a string under that name: the list does not
+// show it, and a write would lose it. None when the name holds a string or nothing.
+std::optional<Text> nonStringValue(const SettingsStore& store, std::u16string_view application,
+                                   std::u16string_view section, std::u16string_view key);
 // The application as the registry spells it; throws NotThere when there is none.
 Text existingApplication(const SettingsStore& store, std::u16string_view application);
 Text existingSection(const SettingsStore& store, std::u16string_view application,

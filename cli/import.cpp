@@ -68,6 +68,10 @@ public:
             app = &(apps_[folded(c.application)] = App{c.application, {}});
         if (!s)
             s = &(app->sections[folded(c.section)] = Section{c.section, {}});
+        // Only strings are listed: another kind under the name would be lost to the write.
+        if (!hasKey && hasSection)
+            if (auto refusal = nonStringValue(store_, app->name, s->name, c.key))
+                refusals_.push_back(std::move(*refusal));
         if (hasKey) {
             steps_.push_back({c, u"changed", recordName(app->name, s->name, key->second.key)});
             key->second.value = c.value;
@@ -78,6 +82,7 @@ public:
     }
 
     const std::vector<Step>& steps() const { return steps_; }
+    const std::vector<Text>& refusals() const { return refusals_; }
 
 private:
     struct Section {
@@ -116,6 +121,7 @@ private:
     std::set<Text> loaded_;
     std::map<Text, App> apps_;
     std::vector<Step> steps_;
+    std::vector<Text> refusals_;
 };
 
 class Import final : public Command {
@@ -157,6 +163,11 @@ public:
         Plan plan(c.store);
         for (const Change& change : read.changes)
             plan.add(change);
+        if (!plan.refusals().empty()) {
+            for (const Text& refusal : plan.refusals())
+                c.io.err(u"keyloft-cli: " + refusal + u'\n');
+            throw Refused{u"取り込みを拒否しました。何も書き込んでいません。"};
+        }
         const auto& steps = plan.steps();
         if (args.has(u"dry-run")) {
             report(c, steps, steps.size());

@@ -135,6 +135,9 @@ int run(const std::vector<Text>& arguments, Io& io, const StoreOpener& open) {
     } catch (const NotThere& e) {
         io.err(u"keyloft-cli: " + e.message + u'\n');
         return kNotThere;
+    } catch (const Refused& e) {
+        io.err(u"keyloft-cli: " + e.message + u'\n');
+        return kStoreFailed;
     } catch (const StoreError& e) {
         io.err(u"keyloft-cli: エラー " +
                utf8ToUtf16(digits(static_cast<std::uint64_t>(e.number()))) + u": " +

@@ -20,6 +20,8 @@ public:
     int run(const Arguments& args, Context& c) const override {
         const auto& a = args.positional;
         const Text value = a.size() == 4 ? a[3] : utf8ToUtf16(c.io.readInput());
+        if (auto refusal = nonStringValue(c.store, a[0], a[1], a[2]))
+            throw Refused{std::move(*refusal)};
         c.store.SaveSetting(a[0], a[1], a[2], value);
         return kDone;
     }

@@ -1,5 +1,7 @@
 #include "settings_store.h"
 
+#include "text_codec.h"
+
 #ifdef _WIN32
 #include "windows/windows_registry_store.h"
 #else
@@ -69,6 +71,22 @@ std::unique_ptr<SettingsStore> openDefaultStore(const std::filesystem::path& pre
 }
 
 #endif
+
+Text registryTypeName(std::uint32_t type) {
+    static constexpr std::u16string_view names[] = {u"REG_NONE",
+                                                    u"REG_SZ",
+                                                    u"REG_EXPAND_SZ",
+                                                    u"REG_BINARY",
+                                                    u"REG_DWORD",
+                                                    u"REG_DWORD_BIG_ENDIAN",
+                                                    u"REG_LINK",
+                                                    u"REG_MULTI_SZ",
+                                                    u"REG_RESOURCE_LIST",
+                                                    u"REG_FULL_RESOURCE_DESCRIPTOR",
+                                                    u"REG_RESOURCE_REQUIREMENTS_LIST",
+                                                    u"REG_QWORD"};
+    return type < std::size(names) ? Text(names[type]) : u"種類 " + utf8ToUtf16(digits(type));
+}
 
 std::optional<std::filesystem::path> winePrefixOf(const std::filesystem::path& given) {
     namespace fs = std::filesystem;

@@ -97,6 +97,13 @@ std::unique_ptr<SettingsStore> openDefaultStore(const std::filesystem::path& pre
 // absolute path. None when it names neither.
 std::optional<std::filesystem::path> winePrefixOf(const std::filesystem::path& given);
 
+// The registry's name of a value type (REG_SZ, REG_DWORD, ...), for the user.
+Text registryTypeName(std::uint32_t type);
+// Whether a value of that type is a setting: a string, as the list shows it.
+inline bool isStringType(std::uint32_t type) {
+    return type == 1 || type == 2;
+}
+
 // Path of an application's key or of a section's key below HKEY_CURRENT_USER.
 Text applicationKeyPath(std::u16string_view application);
 Text sectionKeyPath(std::u16string_view application, std::u16string_view section);

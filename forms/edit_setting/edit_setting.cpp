@@ -70,15 +70,6 @@ private:
     const QLineEdit& box_;
 };
 
-// The registry's names of its value types, by number.
-QString typeName(std::uint32_t type) {
-    static const QStringList names =
-        u"REG_NONE REG_SZ REG_EXPAND_SZ REG_BINARY REG_DWORD REG_DWORD_BIG_ENDIAN REG_LINK "
-        u"REG_MULTI_SZ REG_RESOURCE_LIST REG_FULL_RESOURCE_DESCRIPTOR "
-        u"REG_RESOURCE_REQUIREMENTS_LIST REG_QWORD"_s.split(u' ');
-    return type < names.size() ? names[type] : u"種類 %1"_s.arg(type);
-}
-
 void place(QWidget& widget, int left, int top, int width, int height) {
     widget.setGeometry(twips(left), twips(top), twips(width), twips(height));
 }
@@ -232,11 +223,11 @@ void Edit_Setting::cmd_Action_Click(int Index) {
     // write would replace it.
     const auto type = store_.GetValueType(toStore(txt_App->text()), toStore(txt_Section->text()),
                                           toStore(txt_Key->text()));
-    if (type && *type != 1 && *type != 2) {
+    if (type && !isStringType(*type)) {
         boxes_.show(this,
                     u"キー名称「%1」には文字列以外の値（%2）が登録されています。\r\n"
-                    u"上書きすると元の値が失われるため、登録できません。"_s.arg(txt_Key->text(),
-                                                                                typeName(*type)),
+                    u"上書きすると元の値が失われるため、登録できません。"_s.arg(
+                        txt_Key->text(), fromStore(registryTypeName(*type))),
                     QMessageBox::Warning, QMessageBox::Ok, QMessageBox::Ok);
         txt_Key->setFocus();
         return;

@@ -72,4 +72,16 @@ head -n 4 "$dir/bad.reg" >"$dir/change.reg"
 check 0 "changed${tab}My App\\Main\\Name" "" import -n "$dir/change.reg"
 cmp -s "$dir/before" "$dir/p/user.reg" || { echo "user.reg changed"; failed=1; }
 
+# A name that holds a number, which the list does not show, is replaced neither by set nor by an
+# import.
+printf '\n[Software\\\\VB and VBA Program Settings\\\\Num\\\\Sec] 0\n"Count"=dword:00000005\n' \
+    >>"$dir/p/user.reg"
+cp "$dir/p/user.reg" "$dir/before"
+refusal="keyloft-cli: キー名称「count」には文字列以外の値（REG_DWORD）が登録されています。上書きすると元の値が失われるため、登録できません（Num\\Sec\\count）。"
+check 3 "" "$refusal" set Num Sec count 6
+printf 'Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\Num\\Sec]\n"count"="6"\n' >"$dir/num.reg"
+check 3 "" "$refusal
+keyloft-cli: 取り込みを拒否しました。何も書き込んでいません。" import "$dir/num.reg"
+cmp -s "$dir/before" "$dir/p/user.reg" || { echo "user.reg changed by a refusal"; failed=1; }
+
 exit $failed
