@@ -20,7 +20,7 @@ Text errnoText(int error) {
     return utf8ToUtf16(std::strerror(error));
 }
 
-ReadResult readWhole(const std::filesystem::path& file, std::string& out, int& error,
+ReadResult readWhole(const std::filesystem::path& file, wine::FileBytes& out, int& error,
                      struct stat& st, const std::function<void(std::string_view)>& progress) {
     const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "file_bytes.h"
 #include "settings_store.h"
 
 #include <filesystem>
@@ -18,7 +19,7 @@ enum class ReadResult { Ok, Missing, Failed };
 
 // Reads the whole regular file into `out`, reusing its storage; `st` describes what was read.
 // `progress`, when given, is shown the bytes read so far after each part.
-ReadResult readWhole(const std::filesystem::path& file, std::string& out, int& error,
+ReadResult readWhole(const std::filesystem::path& file, wine::FileBytes& out, int& error,
                      struct stat& st,
                      const std::function<void(std::string_view)>& progress = nullptr);
 

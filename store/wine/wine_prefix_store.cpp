@@ -142,7 +142,7 @@ public:
                 bridge::Reader in(*reply);
                 if (!in.u8())
                     return {};
-                RegFile saved = RegFile::load(in.bytes());
+                RegFile saved = RegFile::load(wine::FileBytes(in.bytes()));
                 in.end();
                 return settingsOf(saved.values({}));
             }
@@ -359,7 +359,7 @@ private:
         }
         if (cache_ && cache_->id == idOf(st))
             return cache_->reg ? &*cache_->reg : nullptr;
-        std::string bytes = cache_ && cache_->reg ? std::move(*cache_->reg).takeBytes() : "";
+        wine::FileBytes bytes = cache_ && cache_->reg ? std::move(*cache_->reg).takeBytes() : "";
         cache_.reset();
         int error = 0;
         wine::BlockStarts starts;
@@ -387,7 +387,7 @@ private:
         // be reached: whatever is written now, it would overwrite.
         if (const long hidden = wine::hiddenServer(prefix_))
             throw errors::serverHidden(pathText(prefix_), hidden);
-        std::string bytes;
+        wine::FileBytes bytes;
         int error = 0;
         struct stat st {};
         const ReadResult read = posix::readWhole(file_, bytes, error, st);
@@ -412,7 +412,7 @@ private:
         try {
             stopped = change(*cache_->reg);
             if (cache_->reg->edited()) {
-                std::string text = cache_->reg->text();
+                wine::FileBytes text = cache_->reg->text();
                 posix::writeAtomically(file_, posix::resolveLinks(file_), text);
                 // What was written is what the next read finds.
                 cache_->reg = RegFile::load(std::move(text));

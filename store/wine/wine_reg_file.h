@@ -1,5 +1,6 @@
 #pragma once
 
+#include "file_bytes.h"
 #include "settings_store.h"
 
 #include <cstdint>
@@ -81,14 +82,14 @@ public:
     RegFile();
     // Throws ParseError when the first line, or a line before the first key, is one wineserver
     // rejects; the key blocks are checked by validate(). `starts` may have seen the bytes already.
-    static RegFile load(std::string bytes, BlockStarts starts = {});
+    static RegFile load(FileBytes bytes, BlockStarts starts = {});
     // Throws ParseError for the first line anywhere in the file that wineserver would reject.
     void validate() const;
 
-    const std::string& loadedBytes() const { return source_; }
+    const FileBytes& loadedBytes() const { return source_; }
     // The loaded bytes' storage, for the next load to reuse; leaves the file empty.
-    std::string takeBytes() && { return std::move(source_); }
-    std::string text() const;
+    FileBytes takeBytes() && { return std::move(source_); }
+    FileBytes text() const;
     bool edited() const { return edited_; }
 
     // Reads. They throw ParseError when a block of the key they read is malformed.
@@ -138,7 +139,7 @@ private:
     void dropTrailingBlankLine();
     void reconcile(const Path& key, std::uint64_t now);
 
-    std::string source_;
+    FileBytes source_;
     std::string eol_ = "\n";
     Block head_;                // everything before the first block: header, #arch, comments
     std::vector<Block> blocks_; // file order

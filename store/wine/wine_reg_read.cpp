@@ -441,7 +441,7 @@ void BlockStarts::scan(std::string_view s) {
     scanned_ = s.size();
 }
 
-RegFile RegFile::load(std::string bytes, BlockStarts blockStarts) {
+RegFile RegFile::load(FileBytes bytes, BlockStarts blockStarts) {
     RegFile f;
     f.source_ = std::move(bytes);
     const std::string_view s = f.source_;

@@ -134,11 +134,11 @@ std::string& RegFile::ownText(Block& b) {
     return *b.own;
 }
 
-std::string RegFile::text() const {
+FileBytes RegFile::text() const {
     std::size_t size = textOf(head_).size();
     for (const Block& b : blocks_)
         size += textOf(b).size();
-    std::string out;
+    FileBytes out;
     out.reserve(size);
     out += textOf(head_);
     for (const Block& b : blocks_)

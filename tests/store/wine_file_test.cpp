@@ -26,7 +26,8 @@ public:
     void plant(const Names& below, std::u16string_view name, std::uint32_t type,
                const Bytes& data) override {
         const TempPrefix& p = prefixes_.back();
-        auto reg = fs::exists(p.file()) ? wine::RegFile::load(readFile(p.file())) : wine::RegFile();
+        auto reg = fs::exists(p.file()) ? wine::RegFile::load(wine::FileBytes(readFile(p.file())))
+                                        : wine::RegFile();
         Names path{u"Software", u"VB and VBA Program Settings"};
         path.insert(path.end(), below.begin(), below.end());
         if (type)
