@@ -67,9 +67,10 @@ public:
         if (!app)
             app = &(apps_[folded(c.application)] = App{c.application, {}});
         if (!s)
-            s = &(app->sections[folded(c.section)] = Section{c.section, {}});
-        // Only strings are listed: another kind under the name would be lost to the write.
-        if (!hasKey && hasSection)
+            s = &(app->sections[folded(c.section)] = Section{c.section, {}, false});
+        // Only strings are listed: another kind under the name would be lost to the write. Only a
+        // section the store holds can hold one (and each look costs a pass over a Wine file).
+        if (!hasKey && s->stored)
             if (auto refusal = nonStringValue(store_, app->name, s->name, c.key))
                 refusals_.push_back(std::move(*refusal));
         if (hasKey) {
@@ -88,6 +89,7 @@ private:
     struct Section {
         Text name;
         std::map<Text, Setting> settings;
+        bool stored = true; // read from the store, not made by an earlier change
     };
     struct App {
         Text name;
