@@ -152,6 +152,8 @@ void serverUp() {
     BENCHMARK(name)->Iterations(iterations)->UseManualTime()->Unit(benchmark::kMillisecond)
 
 // Offline: no server, and none left by the run before.
+// The floor of any command a script starts: a shell and a program that does nothing.
+CASE(ProcessStart, 10, noServer, sh("/bin/true"));
 CASE(CliGet, 10, noServer, sh(bench().cli + "get Bench Small k >/dev/null"));
 CASE(StoreGet, 10, noServer, bench().open()->GetSetting(u"Bench", u"Small", u"k"));
 CASE(WineRegQuery, 3, noServer, sh(kWine + " reg query '" + kKey + "' /v k >/dev/null"));
@@ -201,6 +203,7 @@ int main(int argc, char** argv) {
     ratio("get offline, beside wine reg query (<= 1/20)", "CliGet", "WineRegQuery");
     ratio("set offline, beside wine reg add (<= 1/15)", "CliSet", "WineRegAdd");
     ratio("get offline, beside the store's own (<= 3x)", "CliGet", "StoreGet");
+    ratio("starting any program, beside the store's own get", "ProcessStart", "StoreGet");
     ratio("set offline, beside the store's own (<= 3x)", "CliSet", "StoreSet");
     ratio("import of 1,000 beside one rewrite (<= 3x)", "CliImport1000", "StoreOneRewrite");
     ratio("get through a server, beside wine reg query", "CliGetLive", "WineRegQueryLive");
