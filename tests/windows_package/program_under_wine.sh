@@ -6,7 +6,7 @@
 # - the root shows the identity Windows' own calls report (Wine's %COMPUTERNAME%(%USERNAME%)),
 #   read from the message box that refuses to delete it, whose text Ctrl+C copies on Windows;
 # - the applications Wine wrote are listed: the first below the root is the one Wine sorts first;
-# - a setting typed into the dialog (Ctrl+N, OK, OK) is read back by `reg query`, and deleted.
+# - a setting typed into the dialog (Ctrl+N, Tab between the boxes, OK, OK) is read back by `reg query`, and deleted.
 # Keys go to the window with the focus, as a user's do (xdotool), and the clipboard is read
 # through X (xclip), where Wine hands it over.
 # Usage: program_under_wine.sh FOLDER WINE [SCREENSHOT.png]
@@ -78,11 +78,12 @@ active "値の操作"
 xdotool type --delay 50 "Added"; key Tab
 xdotool type --delay 50 "Section"; key Tab
 xdotool type --delay 50 "Key"; key Tab
-xdotool type --delay 50 "value 1"; key Return
+xdotool type --delay 50 "value 1"; key Tab space
 text=$(box_text)
 case $text in *"入力した情報で登録します"*) ;; *) fail "no confirmation: $text" ;; esac
 key Return
 sleep 1
+key Escape # the dialog stays open for the next setting
 case $(query "Added\\Section") in *"Key REG_SZ value 1"*) ;;
     *) fail "wine reg query does not read the setting back: $(query "Added\\Section")" ;; esac
 echo "ok: a setting added through the dialog is read back by wine reg query"
