@@ -9,7 +9,7 @@ set -u
 folder=$1 objdump=${2:-x86_64-w64-mingw32-objdump}
 system="advapi32 authz comdlg32 d3d9 d3d11 d3d12 dwmapi dwrite dxgi gdi32 imm32 kernel32
     msvcrt netapi32 ole32 oleaut32 setupapi shell32 shlwapi user32 userenv uxtheme version
-    winmm ws2_32 wtsapi32 mpr"
+    winmm ws2_32 wtsapi32 mpr shcore"
 status=0 files=0
 for file in $(find "$folder" -type f \( -iname '*.exe' -o -iname '*.dll' \)); do
     files=$((files + 1))
