@@ -13,7 +13,7 @@
 set -euo pipefail
 folder=$(realpath "$1") wine=$2 shot=${3:+$(realpath -m "$3")}
 work=$(mktemp -d)
-trap 'WINEPREFIX=$work/prefix wineserver -k 2>/dev/null; rm -rf "$work"' EXIT
+trap 'tail -n 5 "$work/keyloft.log" 2>/dev/null; WINEPREFIX=$work/prefix wineserver -k 2>/dev/null; rm -rf "$work"' EXIT
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
 fail() {
@@ -33,46 +33,61 @@ timeout 60 "$wine" "$folder/Keyloft.exe" --version >"$work/version.txt" ||
     fail "Keyloft.exe --version wrote '$(cat "$work/version.txt")'"
 echo "ok: Keyloft.exe --version to a redirected stdout"
 
+# The desktop a prefix's first program starts keeps its display: none so far, so a fresh one.
+wineserver -k 2>/dev/null || true
+wineserver -w
 export folder wine shot identity base work
 timeout 300 xvfb-run -a -s "-screen 0 800x600x24" bash -euo pipefail -c '
 fail() { echo "FAIL: $*" >&2; exit 1; }
-"$wine" "$folder/Keyloft.exe" &
-# The window that has the focus, titled $1, within 60 s.
+"$wine" "$folder/Keyloft.exe" >"$work/keyloft.log" 2>&1 &
+# Gives the focus to the newest window titled $1 once exactly ${2:-1} such are shown, within
+# 60 s, with a click at ${3:-5},${4:-5} in it: under Xvfb no window manager does it.
 active() {
     for _ in $(seq 120); do
-        win=$(xdotool getactivewindow 2>/dev/null || true)
-        if [ -n "$win" ] && [ "$(xdotool getwindowname "$win")" = "$1" ]; then return 0; fi
+        wins=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | sort -n || true)
+        if [ "$(printf "%s" "$wins" | grep -c .)" -eq "${2:-1}" ]; then
+            xdotool mousemove --window "$(printf "%s\n" "$wins" | tail -n 1)" "${3:-5}" "${4:-5}" \
+                click 1
+
+            sleep 0.5
+            return 0
+        fi
         sleep 0.5
     done
-    fail "no window titled \"$1\" got the focus (active: $(xdotool getactivewindow getwindowname 2>/dev/null))"
+    fail "not ${2:-1} windows titled \"$1\" within 60 s; shown: $(for w in $(xdotool search \
+        --onlyvisible --name . 2>/dev/null); do printf "[%s] " "$(xdotool getwindowname "$w")"; done)"
 }
 key() { xdotool key --delay 100 "$@"; sleep 0.5; }
 # The text of the message box that has the focus, as Ctrl+C copies it.
 box_text() {
-    active Keyloft
+    active Keyloft 2
     printf "" | xclip -selection clipboard
     key ctrl+c
     xclip -o -selection clipboard 2>/dev/null | tr -d "\r"
 }
 query() { "$wine" reg query "$base\\$1" 2>/dev/null | tr -d "\r" | tr -s " " || true; }
 
-active Keyloft
+root() { active Keyloft 1 71 32; } # a click on the root node: selected, the tree focused
+root
 echo "ok: the window is titled Keyloft"
 sleep 1
 [ -z "$shot" ] || import -window root "$shot"
 
-key Home Delete
+root
+key Delete
 text=$(box_text)
 case $text in *"$identity"*) ;; *) fail "the root does not show $identity: $text" ;; esac
 key Return
 echo "ok: the root shows $identity"
 
+root
 key Down Delete
 text=$(box_text)
 case $text in *"アプリケーション「Other」"*) ;; *) fail "the first application is not Other: $text" ;; esac
 key Escape
 echo "ok: the applications Wine wrote are listed"
 
+root
 key ctrl+n
 active "値の操作"
 xdotool type --delay 50 "Added"; key Tab
@@ -83,12 +98,16 @@ text=$(box_text)
 case $text in *"入力した情報で登録します"*) ;; *) fail "no confirmation: $text" ;; esac
 key Return
 sleep 1
+active "値の操作"
 key Escape # the dialog stays open for the next setting
 case $(query "Added\\Section") in *"Key REG_SZ value 1"*) ;;
     *) fail "wine reg query does not read the setting back: $(query "Added\\Section")" ;; esac
 echo "ok: a setting added through the dialog is read back by wine reg query"
 
-key F5 Home Down Delete
+root
+key F5
+root
+key Down Delete
 text=$(box_text)
 case $text in *"アプリケーション「Added」"*) ;; *) fail "not asked to delete Added: $text" ;; esac
 key shift+Tab space
