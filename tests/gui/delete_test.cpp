@@ -6,7 +6,6 @@
 #include "settings_store.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -68,12 +67,12 @@ private slots:
         QFETCH(QString, nextQuestion);
         window_->click(node);
         window_->selectRows(rows);
-        const QByteArray before = userReg();
+        const QByteArray before = store_->contents();
         const int nodes = window_->tree()->Nodes().Count();
         boxes_.script(QMessageBox::Cancel);
         QTest::keyClick(window_->list(), Qt::Key_Delete);
         QCOMPARE(boxes_.shown(), QList({Boxes::question(question, QMessageBox::Cancel)}));
-        QCOMPARE(userReg(), before);
+        QCOMPARE(store_->contents(), before);
         QCOMPARE(window_->tree()->Nodes().Count(), nodes);
         QCOMPARE(window_->list()->selectedItems().size(), rows.size());
         QVERIFY(window_->list()->MultiSelect());
@@ -175,12 +174,6 @@ private slots:
                                QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel),
                      QMessageBox::Cancel);
         }
-    }
-
-private:
-    QByteArray userReg() const {
-        QFile file(store_->file());
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 };
 

@@ -4,7 +4,6 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QFile>
 #include <QInputMethodEvent>
 #include <QLineEdit>
 #include <QPushButton>
@@ -63,8 +62,7 @@ class EditSettingTest : public testing::WindowTest {
     void seed() override {
         for (const auto* key : {u"k1", u"k2", u"k3"})
             store().SaveSetting(u"A", u"S", key, u"v" + std::u16string(key).substr(1));
-        QFile reg(store_->file()); // and a value the list does not show, since it is no string
-        QVERIFY(reg.open(QIODevice::Append) && reg.write("\"Num\"=dword:0000000a\n") > 0);
+        store_->addDword(u"A"_s, u"S"_s, u"Num"_s, 10); // a value the list does not show
     }
 
 private slots:

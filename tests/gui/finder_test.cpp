@@ -2,7 +2,6 @@
 #include "scripted_message_boxes.h"
 
 #include <QApplication>
-#include <QFileInfo>
 #include <QLabel>
 #include <QMenuBar>
 #include <QStatusBar>
@@ -31,8 +30,8 @@ class FinderTest : public testing::WindowTest {
 private slots:
     void designedWindow() {
         QCOMPARE(finder()->windowTitle(), u"Keyloft"_s);
-        // The open prefix's folder.
-        const QString prefix = QFileInfo(store_->file()).path();
+        // The open prefix's folder, or on Windows the registry key.
+        const QString prefix = store_->location();
         QCOMPARE(tree()->Nodes().Item(1)->toolTip(0), prefix);
         QCOMPARE(statusBar()->toolTip(), prefix);
         QVERIFY(!finder()->windowIcon().isNull());

@@ -8,9 +8,87 @@
 #include <QStatusBar>
 #include <QTest>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <QFile>
+#include <QFileInfo>
+#endif
+
 namespace keyloft::testing {
 
 using namespace Qt::StringLiterals;
+
+#ifdef _WIN32
+
+TempStore::TempStore() : store_(openDefaultStore()) {
+    for (const Text& application : store_->EnumRegSubKeys(kSettingsBasePath))
+        store_->DeleteSetting(application);
+}
+
+QString TempStore::location() const {
+    return u"HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings"_s;
+}
+
+std::unique_ptr<SettingsStore> TempStore::another() const {
+    return openDefaultStore();
+}
+
+QByteArray TempStore::contents() const {
+    QString all;
+    for (const Text& application : store_->EnumRegSubKeys(kSettingsBasePath))
+        for (const Text& section : store_->EnumRegSubKeys(applicationKeyPath(application))) {
+            all += QString::fromStdU16String(sectionKeyPath(application, section)) + u'\n';
+            for (const Setting& setting : store_->GetAllSettings(application, section))
+                all += QString::fromStdU16String(setting.key + u"=" + setting.value) + u'\n';
+        }
+    return all.toUtf8();
+}
+
+void TempStore::addDword(const QString& application, const QString& section, const QString& name,
+                         quint32 value) const {
+    const std::u16string key = u"Software\\VB and VBA Program Settings\\" +
+                               (application + u'\\' + section).toStdU16String();
+    HKEY handle = nullptr;
+    const auto wide = [](const auto& text) {
+        return reinterpret_cast<const wchar_t*>(text.c_str());
+    };
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, wide(key), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                        &handle, nullptr) != ERROR_SUCCESS ||
+        RegSetValueExW(handle, wide(name.toStdU16String()), 0, REG_DWORD,
+                       reinterpret_cast<const BYTE*>(&value), sizeof value) != ERROR_SUCCESS)
+        QTest::qFail("the REG_DWORD value could not be written", __FILE__, __LINE__);
+    if (handle)
+        RegCloseKey(handle);
+}
+
+#else
+
+TempStore::TempStore() : store_(openWinePrefixStore(dir_.path().toStdString())) {}
+
+QString TempStore::location() const {
+    return dir_.path();
+}
+
+std::unique_ptr<SettingsStore> TempStore::another() const {
+    return openWinePrefixStore(dir_.path().toStdString());
+}
+
+QByteArray TempStore::contents() const {
+    QFile file(dir_.filePath(u"user.reg"_s));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void TempStore::addDword(const QString&, const QString&, const QString& name, quint32 value) const {
+    QFile reg(dir_.filePath(u"user.reg"_s));
+    const QByteArray line = '"' + name.toUtf8() +
+                            "\"=dword:" + QByteArray::number(value, 16).rightJustified(8, '0') +
+                            '\n';
+    if (!reg.open(QIODevice::Append) || reg.write(line) != line.size())
+        QTest::qFail("user.reg could not be appended to", __FILE__, __LINE__);
+}
+
+#endif
 
 FinderDriver::FinderDriver(SettingsStore& store, MessageBoxes& boxes)
     : finder_(std::make_unique<Finder>(store, boxes, browser_, u"PC01"_s, u"taro"_s)) {

@@ -26,20 +26,28 @@ class MessageBoxes;
 
 namespace keyloft::testing {
 
-// The settings of a Wine prefix in a temporary folder, kept as the user's are: names compare
-// regardless of case, and other stores on the same folder play other programs.
+// The settings as the user's are kept, empty at first: names compare regardless of case, and
+// other stores on the same settings play other programs. Elsewhere a Wine prefix in a temporary
+// folder; on Windows the registry itself, which the tests only run on in a throwaway Wine prefix.
 class TempStore {
 public:
-    TempStore() : store_(openWinePrefixStore(dir_.path().toStdString())) {}
+    TempStore();
     SettingsStore& operator*() const { return *store_; }
     SettingsStore* operator->() const { return store_.get(); }
-    QString file() const { return dir_.filePath(QStringLiteral("user.reg")); }
-    std::unique_ptr<SettingsStore> another() const {
-        return openWinePrefixStore(dir_.path().toStdString());
-    }
+    // What the window names as the settings' place: the prefix's folder, or the registry key.
+    QString location() const;
+    std::unique_ptr<SettingsStore> another() const;
+    // Everything stored, to tell that nothing changed: the prefix's user.reg as it is on disk.
+    QByteArray contents() const;
+    // A value the list does not show, since it is no string: REG_DWORD `name` in the section
+    // last written to (the last key of user.reg).
+    void addDword(const QString& application, const QString& section, const QString& name,
+                  quint32 value) const;
 
 private:
+#ifndef _WIN32
     QTemporaryDir dir_;
+#endif
     std::unique_ptr<SettingsStore> store_;
 };
 
