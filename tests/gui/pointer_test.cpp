@@ -29,6 +29,9 @@ private slots:
 
     // Letter case aside, numbers by value, kana in their order; each click flips the order.
     void headerClicksSort() {
+        if (testing::underWine())
+            QSKIP("Wine's CompareStringEx, through which Qt collates on Windows, puts kana before "
+                  "Latin letters; Windows' own order is not checked here");
         const auto clickHeader = [this](int column) {
             QHeaderView* header = window_->list()->header();
             QTest::mouseClick(header->viewport(), Qt::LeftButton, {},

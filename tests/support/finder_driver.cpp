@@ -21,6 +21,11 @@ using namespace Qt::StringLiterals;
 
 #ifdef _WIN32
 
+bool underWine() {
+    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    return ntdll && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 TempStore::TempStore() : store_(openDefaultStore()) {
     for (const Text& application : store_->EnumRegSubKeys(kSettingsBasePath))
         store_->DeleteSetting(application);
@@ -63,6 +68,10 @@ void TempStore::addDword(const QString& application, const QString& section, con
 }
 
 #else
+
+bool underWine() {
+    return false;
+}
 
 TempStore::TempStore() : store_(openWinePrefixStore(dir_.path().toStdString())) {}
 

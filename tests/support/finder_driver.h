@@ -26,6 +26,10 @@ class MessageBoxes;
 
 namespace keyloft::testing {
 
+// Whether this Windows build runs under Wine, whose collation and fonts differ from Windows' in
+// places a case notes. False elsewhere.
+bool underWine();
+
 // The settings as the user's are kept, empty at first: names compare regardless of case, and
 // other stores on the same settings play other programs. Elsewhere a Wine prefix in a temporary
 // folder; on Windows the registry itself, which the tests only run on in a throwaway Wine prefix.
