@@ -9,6 +9,10 @@
 #include <QApplication>
 #include <QTest>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 using namespace keyloft;
 using namespace Qt::StringLiterals;
 using keyloft::testing::FakeIdentity;
@@ -53,6 +57,20 @@ private slots:
         QCOMPARE(QList({gComputerName, gUserName}), QList({u"端末(1)"_s, u"太郎"_s}));
         QVERIFY(boxes_.shown().isEmpty());
     }
+
+#ifdef _WIN32
+    // The program's own identity source labels the root with what Windows reports, as it
+    // reports it: under Wine, the computer name in capitals.
+    void systemIdentityLabelsTheRoot() {
+        wchar_t computer[MAX_COMPUTERNAME_LENGTH + 1] = {}, user[257] = {};
+        DWORD computerSize = MAX_COMPUTERNAME_LENGTH + 1, userSize = 257;
+        QVERIFY(GetComputerNameW(computer, &computerSize) && GetUserNameW(user, &userSize));
+        const auto finder = Main(SystemIdentity(), boxes_, browser_, *store_);
+        QVERIFY(finder);
+        QCOMPARE(finder->findChild<TreeView*>()->Nodes().Item(1)->Text(),
+                 QString::fromWCharArray(computer) + u'(' + QString::fromWCharArray(user) + u')');
+    }
+#endif
 
 private:
     testing::TempStore store_;

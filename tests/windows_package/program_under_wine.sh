@@ -2,16 +2,19 @@
 # The Windows program from its package folder, as a user meets it, under Wine and Xvfb, on a
 # fresh prefix whose settings Wine itself wrote (`reg add`):
 # - `Keyloft.exe --version` writes to a redirected standard output;
-# - the window opens, titled "Keyloft", and stays up.
-# Driving it by keyboard is not done here yet: under Xvfb the keys xdotool sends reach no Wine
-# window (without a window manager, and with twm); inside Wine's own virtual desktop they do, but
-# its windows are then no X windows to wait for.
-# Usage: program_under_wine.sh FOLDER WINE [SCREENSHOT.png]
+# - a session by keyboard and mouse (SESSION, run by the Windows program DRIVER): the identity
+#   in the root, the listed applications, a setting added, one changed and one deleted, an
+#   application deleted, each read back through the registry API; then the window closed from
+#   its menu, and the program ends with status 0.
+# Wine runs its own desktop here: with no window manager on the X server, nothing else gives a
+# window the focus as a user's click would.
+# Usage: program_under_wine.sh FOLDER WINE DRIVER SESSION [SCREENSHOT.png]
 set -euo pipefail
-folder=$(realpath "$1") wine=$2 shot=${3:+$(realpath -m "$3")}
+folder=$(realpath "$1") wine=$2 driver=$(realpath "$3") session=$(realpath "$4")
+shot=${5:+$(realpath -m "$5")}
 work=$(mktemp -d)
 trap 'tail -n 5 "$work/keyloft.log" 2>/dev/null; WINEPREFIX=$work/prefix wineserver -k 2>/dev/null; rm -rf "$work"' EXIT
-export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C.UTF-8
 unset DISPLAY WAYLAND_DISPLAY
 fail() {
     echo "FAIL: $*" >&2
@@ -22,6 +25,8 @@ fail() {
 base='HKCU\Software\VB and VBA Program Settings'
 "$wine" reg add "$base\\Sample App\\Window" /v Top /d 100 /f >/dev/null
 "$wine" reg add "$base\\Other\\Startup" /v Mode /d fast /f >/dev/null
+"$wine" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null
+"$wine" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 800x600 /f >/dev/null
 
 timeout 60 "$wine" "$folder/Keyloft.exe" --version >"$work/version.txt" ||
     fail "Keyloft.exe --version: status $?"
@@ -32,24 +37,19 @@ echo "ok: Keyloft.exe --version to a redirected stdout"
 # The desktop a prefix's first program starts keeps its display: none so far, so a fresh one.
 wineserver -k 2>/dev/null || true
 wineserver -w
-export folder wine shot work
-timeout 300 xvfb-run -a -s "-screen 0 800x600x24" bash -euo pipefail -c '
-fail() { echo "FAIL: $*" >&2; exit 1; }
+echo "wait Keyloft=1" >"$work/shown.txt"
+export folder wine driver session shot work
+timeout 300 xvfb-run -a -s "-screen 0 800x600x24" bash -uo pipefail -c '
 "$wine" "$folder/Keyloft.exe" >"$work/keyloft.log" 2>&1 &
-# The newest window titled $1 once exactly ${2:-1} such are shown, within 60 s.
-shown() {
-    for _ in $(seq 120); do
-        wins=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | sort -n || true)
-        [ "$(printf "%s" "$wins" | grep -c .)" -eq "${2:-1}" ] && return 0
-        sleep 0.5
-    done
-    fail "not ${2:-1} windows titled \"$1\" within 60 s; shown: $(for w in $(xdotool search \
-        --onlyvisible --name . 2>/dev/null); do printf "[%s] " "$(xdotool getwindowname "$w")"; done)"
-}
-shown Keyloft
-echo "ok: the window is titled Keyloft"
-sleep 2
-[ -z "$shot" ] || import -window root "$shot"
-shown Keyloft
-echo "ok: the window stays up"
+keyloft=$!
+if [ -n "$shot" ]; then
+    "$wine" "$driver" "$work/shown.txt" >/dev/null && import -window root "$shot"
+fi
+if ! "$wine" "$driver" "$session"; then
+    import -window root "$work/failed.png" && cp "$work/failed.png" "$PWD/windows_package-failed.png" &&
+        echo "the screen when it failed: $PWD/windows_package-failed.png" >&2
+    exit 1
+fi
+wait "$keyloft" || { echo "FAIL: Keyloft.exe ended with status $?" >&2; exit 1; }
+echo "ok: Keyloft.exe ended with status 0"
 '
