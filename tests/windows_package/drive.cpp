@@ -1,7 +1,7 @@
 // Drives a Windows program as a user does, by keyboard and mouse through SendInput, and checks
 // what it did through the registry API. Its steps come from a UTF-8 file, one to a line:
 //   wait TITLE=N      until exactly N visible top-level windows are titled TITLE (30 s at most)
-//   key CHORD         a key with its modifiers, e.g. ctrl+n, shift+tab, return, delete, f5, o
+//   key CHORD         a key with its modifiers, e.g. ctrl+n, shift+tab, return, delete, o
 //   type TEXT         the text, typed (keys where the layout has them, else VK_PACKET)
 //   click X,Y         a left click at X,Y of the client area of the foreground window
 //   dblclick X,Y      the same, twice
@@ -127,15 +127,32 @@ std::optional<WORD> namedKey(const std::string& name) {
         const char* name;
         WORD vk;
     } keys[] = {{"return", VK_RETURN}, {"escape", VK_ESCAPE}, {"tab", VK_TAB},
-                {"delete", VK_DELETE}, {"space", VK_SPACE},   {"up", VK_UP},
-                {"down", VK_DOWN},     {"left", VK_LEFT},     {"right", VK_RIGHT},
-                {"home", VK_HOME},     {"end", VK_END},       {"f5", VK_F5}};
+                {"delete", VK_DELETE}, {"space", VK_SPACE},   {"down", VK_DOWN},
+                {"right", VK_RIGHT},   {"home", VK_HOME}};
     for (const auto& key : keys)
         if (name == key.name)
             return key.vk;
     if (name.size() == 1 && std::isalnum(static_cast<unsigned char>(name[0])))
         return static_cast<WORD>(std::toupper(static_cast<unsigned char>(name[0])));
     return std::nullopt;
+}
+
+// The key vk with the modifiers held, each with its scan code, as a keyboard sends them.
+void press(WORD vk, const std::vector<WORD>& held, DWORD pause) {
+    const auto key = [](WORD code, DWORD flags) {
+        const bool extended = code == VK_DELETE || code == VK_HOME || code == VK_END ||
+                              (code >= VK_LEFT && code <= VK_DOWN);
+        return keyInput(code, static_cast<WORD>(MapVirtualKeyW(code, MAPVK_VK_TO_VSC)),
+                        flags | (extended ? KEYEVENTF_EXTENDEDKEY : 0u));
+    };
+    std::vector<INPUT> inputs;
+    for (WORD modifier : held)
+        inputs.push_back(key(modifier, 0));
+    inputs.push_back(key(vk, 0));
+    inputs.push_back(key(vk, KEYEVENTF_KEYUP));
+    for (auto modifier = held.rbegin(); modifier != held.rend(); ++modifier)
+        inputs.push_back(key(*modifier, KEYEVENTF_KEYUP));
+    send(inputs, pause);
 }
 
 void pressChord(const std::string& chord) {
@@ -153,25 +170,10 @@ void pressChord(const std::string& chord) {
             fail("no such modifier: ", modifier);
         rest = rest.substr(plus + 1);
     }
-    const std::optional<WORD> key = namedKey(rest);
-    if (!key)
+    const std::optional<WORD> vk = namedKey(rest);
+    if (!vk)
         fail("no such key: ", rest);
-    std::vector<INPUT> inputs;
-    const auto scan = [](WORD vk) {
-        return static_cast<WORD>(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC));
-    };
-    const auto extended = [](WORD vk) {
-        return vk == VK_DELETE || vk == VK_HOME || vk == VK_END || (vk >= VK_LEFT && vk <= VK_DOWN)
-                   ? KEYEVENTF_EXTENDEDKEY
-                   : 0u;
-    };
-    for (WORD vk : held)
-        inputs.push_back(keyInput(vk, scan(vk), 0));
-    inputs.push_back(keyInput(*key, scan(*key), extended(*key)));
-    inputs.push_back(keyInput(*key, scan(*key), extended(*key) | KEYEVENTF_KEYUP));
-    for (auto vk = held.rbegin(); vk != held.rend(); ++vk)
-        inputs.push_back(keyInput(*vk, scan(*vk), KEYEVENTF_KEYUP));
-    send(inputs);
+    press(*vk, held, 150);
 }
 
 // As typed on the keyboard where its layout has the character, else as an input method sends it.
@@ -179,23 +181,13 @@ void pressChord(const std::string& chord) {
 void typeText(const std::wstring& text) {
     for (wchar_t c : text) {
         const SHORT mapped = VkKeyScanW(c);
-        const auto vk = static_cast<WORD>(mapped & 0xFF);
-        if (mapped == -1 || (mapped & 0x600) != 0) {
+        if (mapped == -1 || (mapped & 0x600) != 0)
             send({keyInput(0, c, KEYEVENTF_UNICODE),
                   keyInput(0, c, KEYEVENTF_UNICODE | KEYEVENTF_KEYUP)},
                  100);
-            continue;
-        }
-        const auto scan = static_cast<WORD>(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC));
-        const auto shiftScan = static_cast<WORD>(MapVirtualKeyW(VK_SHIFT, MAPVK_VK_TO_VSC));
-        std::vector<INPUT> inputs;
-        if (mapped & 0x100)
-            inputs.push_back(keyInput(VK_SHIFT, shiftScan, 0));
-        inputs.push_back(keyInput(vk, scan, 0));
-        inputs.push_back(keyInput(vk, scan, KEYEVENTF_KEYUP));
-        if (mapped & 0x100)
-            inputs.push_back(keyInput(VK_SHIFT, shiftScan, KEYEVENTF_KEYUP));
-        send(inputs, 30);
+        else
+            press(static_cast<WORD>(mapped & 0xFF),
+                  (mapped & 0x100) ? std::vector<WORD>{VK_SHIFT} : std::vector<WORD>{}, 30);
     }
     Sleep(150);
 }

@@ -37,9 +37,11 @@ echo "ok: Keyloft.exe --version to a redirected stdout"
 # The desktop a prefix's first program starts keeps its display: none so far, so a fresh one.
 wineserver -k 2>/dev/null || true
 wineserver -w
+cp -a "$WINEPREFIX" "$work/prefix.start"
 echo "wait Keyloft=1" >"$work/shown.txt"
 export folder wine driver session shot work
-timeout 300 xvfb-run -a -s "-screen 0 800x600x24" bash -uo pipefail -c '
+session() {
+    timeout 300 xvfb-run -a -s "-screen 0 800x600x24" bash -uo pipefail -c '
 "$wine" "$folder/Keyloft.exe" >"$work/keyloft.log" 2>&1 &
 keyloft=$!
 if [ -n "$shot" ]; then
@@ -53,3 +55,12 @@ fi
 wait "$keyloft" || { echo "FAIL: Keyloft.exe ended with status $?" >&2; exit 1; }
 echo "ok: Keyloft.exe ended with status 0"
 '
+}
+# Under Wine a key or click is lost now and then (about one session in eight here, at no fixed
+# step): a failed session runs once more from the same start, and only a second failure counts.
+session && exit 0
+echo "the session failed; once more from the start" >&2
+wineserver -k 2>/dev/null || true
+wineserver -w
+rm -rf "$WINEPREFIX" && cp -a "$work/prefix.start" "$WINEPREFIX"
+session
