@@ -2,8 +2,8 @@
 # The Windows program from its package folder, as a user meets it, under Wine and Xvfb, on a
 # fresh prefix whose settings Wine itself wrote (`reg add`):
 # - `Keyloft.exe --version` writes to a redirected standard output;
-# - a session by keyboard and mouse (SESSION, run by the Windows program DRIVER): the identity
-#   in the root, the listed applications, a setting added, one changed and one deleted, an
+# - a session by keyboard and mouse (SESSION, run by the Windows program DRIVER): the window
+#   titled Keyloft, the listed applications, a setting added, one changed and one deleted, an
 #   application deleted, each read back through the registry API; then the window closed from
 #   its menu, and the program ends with status 0.
 # Wine runs its own desktop here: with no window manager on the X server, nothing else gives a
