@@ -240,6 +240,24 @@ TEST_F(WineFile, LocksWhereDebiansWineserverLooks) {
 
 TEST_F(WineFile, TwoProcessesLoseNoUpdate) {
     put(fixture());
+    // While another Keyloft writes, it holds the lock byte a server would: a write waits for it
+    // rather than taking it for a server (and going through a bridge, or refusing).
+    int held[2];
+    ASSERT_EQ(::pipe(held), 0);
+    if (const pid_t writer = ::fork(); writer == 0) {
+        const wine::PrefixLock lock(prefix());
+        (void)!::write(held[1], "x", 1);
+        ::usleep(300'000);
+        ::_exit(0);
+    } else {
+        char c;
+        ASSERT_EQ(::read(held[0], &c, 1), 1);
+        EXPECT_EQ(failure([&] { open()->SaveSetting(u"Race", u"Waited", u"k", u"v"); }),
+                  "no error");
+        ::waitpid(writer, nullptr, 0);
+        ::close(held[0]);
+        ::close(held[1]);
+    }
     const pid_t child = ::fork();
     const auto store = open();
     const Text who = child ? u"Parent" : u"Child";

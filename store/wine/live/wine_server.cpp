@@ -85,6 +85,19 @@ void ensurePrivateDir(const std::filesystem::path& dir) {
                                  u"ほかのユーザーのフォルダーか、公開されたフォルダーです");
 }
 
+// Takes flock() on the prefix folder open at fd, giving up when another Keyloft holds it too
+// long: one that hangs must not hang us.
+void lockPrefixDir(int fd, int how, const std::filesystem::path& prefix) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (::flock(fd, how | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK && errno != EINTR)
+            throw errors::lockFailed(pathText(prefix), errnoText(errno));
+        if (std::chrono::steady_clock::now() > deadline)
+            throw errors::lockFailed(pathText(prefix), u"ほかの Keyloft が書き込みを終えません");
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
 } // namespace
 
 std::vector<std::filesystem::path> serverFolders(const std::filesystem::path& prefix, dev_t device,
@@ -103,10 +116,23 @@ std::vector<std::filesystem::path> serverFolders(const std::filesystem::path& pr
 }
 
 long runningServer(const std::filesystem::path& prefix) {
-    struct stat st {};
-    if (::stat(prefix.c_str(), &st) != 0)
+    const int dirFd = ::open(prefix.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0)
         return 0;
-    return serverHolding(serverFolders(prefix, st.st_dev, st.st_ino));
+    long pid = 0;
+    try {
+        // Another Keyloft writing holds the server's lock byte too: its write is waited out, so
+        // that it is not taken for a server.
+        lockPrefixDir(dirFd, LOCK_SH, prefix);
+        struct stat st {};
+        if (::fstat(dirFd, &st) == 0)
+            pid = serverHolding(serverFolders(prefix, st.st_dev, st.st_ino));
+    } catch (...) {
+        ::close(dirFd);
+        throw;
+    }
+    ::close(dirFd);
+    return pid;
 }
 
 long hiddenServer(const std::filesystem::path& prefix) {
@@ -234,16 +260,7 @@ PrefixLock::PrefixLock(const std::filesystem::path& prefix) {
         dirFd_ = ::open(prefix.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (dirFd_ < 0)
             throw errors::lockFailed(pathText(prefix), errnoText(errno));
-        // Another Keyloft holds it for milliseconds; one that hangs must not hang us.
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (::flock(dirFd_, LOCK_EX | LOCK_NB) != 0) {
-            if (errno != EWOULDBLOCK && errno != EINTR)
-                throw errors::lockFailed(pathText(prefix), errnoText(errno));
-            if (std::chrono::steady_clock::now() > deadline)
-                throw errors::lockFailed(pathText(prefix),
-                                         u"ほかの Keyloft が書き込みを終えません");
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
+        lockPrefixDir(dirFd_, LOCK_EX, prefix);
         struct stat st {};
         if (::fstat(dirFd_, &st) != 0)
             throw errors::lockFailed(pathText(prefix), errnoText(errno));

@@ -15,7 +15,8 @@ namespace keyloft::wine {
 std::vector<std::filesystem::path> serverFolders(const std::filesystem::path& prefix, dev_t device,
                                                  ino_t inode);
 
-// Pid of a wineserver that runs for the prefix, or 0. Creates nothing.
+// Pid of a wineserver that runs for the prefix, or 0. Creates nothing. Waits while another
+// Keyloft holds the PrefixLock; throws errors::lockFailed if it holds it too long.
 long runningServer(const std::filesystem::path& prefix);
 
 // Pid of a wineserver that holds the prefix folder open although runningServer() does not see it
