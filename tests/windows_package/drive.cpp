@@ -1,6 +1,6 @@
 // Drives a Windows program as a user does, by keyboard and mouse through SendInput, and checks
 // what it did through the registry API. Its steps come from a UTF-8 file, one to a line:
-//   wait TITLE=N      until exactly N visible top-level windows are titled TITLE (30 s at most)
+//   wait TITLE=N      until exactly N visible top-level windows are titled TITLE (15 s at most)
 //   key CHORD         a key with its modifiers, e.g. ctrl+n, shift+tab, return, delete, o
 //   type TEXT         the text, typed (keys where the layout has them, else VK_PACKET)
 //   click X,Y         a left click at X,Y of the client area of the foreground window
@@ -83,7 +83,7 @@ std::string titles(const std::vector<Shown>& shown) {
 // Input goes to the foreground window: the newest one with the title, unless a modal one is up.
 void waitFor(const std::wstring& title, int count) {
     std::vector<Shown> shown;
-    for (int tries = 0; tries < 300; ++tries) {
+    for (int tries = 0; tries < 150; ++tries) {
         shown = shownWindows();
         std::vector<HWND> matching;
         for (const Shown& s : shown)
@@ -104,7 +104,7 @@ void waitFor(const std::wstring& title, int count) {
         Sleep(100);
     }
     fail("not ", std::to_string(count), " windows titled \"", narrow(title),
-         "\" within 30 s; shown: ", titles(shown));
+         "\" within 15 s; shown: ", titles(shown));
 }
 
 void send(std::vector<INPUT> inputs, DWORD pause = 150) {

@@ -56,11 +56,15 @@ wait "$keyloft" || { echo "FAIL: Keyloft.exe ended with status $?" >&2; exit 1; 
 echo "ok: Keyloft.exe ended with status 0"
 '
 }
-# Under Wine a key or click is lost now and then (about one session in eight here, at no fixed
-# step): a failed session runs once more from the same start, and only a second failure counts.
-session && exit 0
-echo "the session failed; once more from the start" >&2
-wineserver -k 2>/dev/null || true
-wineserver -w
-rm -rf "$WINEPREFIX" && cp -a "$work/prefix.start" "$WINEPREFIX"
-session
+# Under Wine the window now and then loses a click, or stops taking input for good, at no fixed
+# step (one session in eight on one machine, one in three on another; the cause is not known):
+# a failed session runs again from the same start, up to four times in all, and only when every
+# one fails does the test.
+for attempt in 1 2 3 4; do
+    session && exit 0
+    [ "$attempt" -lt 4 ] || exit 1
+    echo "the session failed (attempt $attempt of 4); again from the start" >&2
+    wineserver -k 2>/dev/null || true
+    wineserver -w
+    rm -rf "$WINEPREFIX" && cp -a "$work/prefix.start" "$WINEPREFIX"
+done
