@@ -21,12 +21,14 @@ fail() {
     exit 1
 }
 
-"$wine" wineboot --init >/dev/null 2>&1
+"$wine" wineboot --init >"$work/wineboot.log" 2>&1 ||
+    fail "wineboot --init: status $?: $(tail -n 3 "$work/wineboot.log")"
+add() { "$wine" reg add "$1" /v "$2" /d "$3" /f >/dev/null || fail "reg add $1 /v $2: status $?"; }
 base='HKCU\Software\VB and VBA Program Settings'
-"$wine" reg add "$base\\Sample App\\Window" /v Top /d 100 /f >/dev/null
-"$wine" reg add "$base\\Other\\Startup" /v Mode /d fast /f >/dev/null
-"$wine" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null
-"$wine" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 800x600 /f >/dev/null
+add "$base\\Sample App\\Window" Top 100
+add "$base\\Other\\Startup" Mode fast
+add 'HKCU\Software\Wine\Explorer' Desktop Default
+add 'HKCU\Software\Wine\Explorer\Desktops' Default 800x600
 
 timeout 60 "$wine" "$folder/Keyloft.exe" --version >"$work/version.txt" ||
     fail "Keyloft.exe --version: status $?"
