@@ -1,5 +1,6 @@
 #include "settings_store.h"
 
+#include "case_fold.h"
 #include "text_codec.h"
 
 #ifdef _WIN32
@@ -11,6 +12,36 @@
 #endif
 
 namespace keyloft {
+
+namespace {
+
+void addSectionsBelow(const SettingsStore& store, const Text& section, const Text& keyPath,
+                      std::vector<Text>& out, int depth) {
+    // The registry nests at most 512 levels; a loop (a link) is no tree to list.
+    if (depth > 512)
+        return;
+    for (const Text& name : store.EnumRegSubKeys(keyPath)) {
+        Text path = section.empty() ? name : section + u'\\' + name;
+        out.push_back(path);
+        addSectionsBelow(store, path, keyPath + u'\\' + name, out, depth + 1);
+    }
+}
+
+} // namespace
+
+std::vector<Text> SettingsStore::GetSections(std::u16string_view application) const {
+    std::vector<Text> out;
+    if (application.empty() || application.find(u'\\') != std::u16string_view::npos)
+        return out;
+    addSectionsBelow(*this, {}, applicationKeyPath(application), out, 1);
+    return out;
+}
+
+bool isWithinSection(std::u16string_view path, std::u16string_view section) {
+    if (path.size() < section.size() || !sameName(path.substr(0, section.size()), section))
+        return false;
+    return path.size() == section.size() || path[section.size()] == u'\\';
+}
 
 void SettingsStore::DeleteSettings(std::u16string_view application, std::u16string_view section,
                                    const std::vector<Text>& keys) {

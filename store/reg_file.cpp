@@ -229,6 +229,9 @@ private:
         const bool deletion = !path.empty() && path.front() == u'-';
         if (deletion)
             path.remove_prefix(1);
+        // regedit reads a key named with a final "\\" as the key itself.
+        if (path.ends_with(u'\\'))
+            path.remove_suffix(1);
         std::vector<std::u16string_view> names;
         for (std::size_t start = 0;;) {
             const std::size_t end = path.find(u'\\', start);
@@ -265,18 +268,16 @@ private:
                 at_ = At::Application;
             }
             return;
-        case 5:
+        default:
+            // A section is the whole path below its application, as SaveSetting names it.
             application_ = names[3];
-            section_ = names[4];
+            section_ = Text(path.substr(static_cast<std::size_t>(names[4].data() - path.data())));
             if (deletion) {
                 add(number, {Change::Kind::DeleteSection, application_, section_, {}, {}});
                 at_ = At::Deleted;
             } else {
                 at_ = At::Section;
             }
-            return;
-        default:
-            refuse(number, u"セクションより深いキーです。");
         }
     }
 

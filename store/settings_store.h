@@ -51,6 +51,10 @@ public:
     // Subkey names of keyPath, a "\"-separated path below HKEY_CURRENT_USER; empty when the key
     // cannot be opened. Never throws.
     virtual std::vector<Text> EnumRegSubKeys(std::u16string_view keyPath) const = 0;
+    // Every section of the application at every depth, each by its path below the application
+    // ("Engines", "Engines\\Jet"), as the runtime's functions name it: a key before the keys below
+    // it, each level in the registry's order. Empty when the application is missing. Never throws.
+    virtual std::vector<Text> GetSections(std::u16string_view application) const;
     // Empty when the section is missing or holds no setting. Never throws.
     virtual std::vector<Setting> GetAllSettings(std::u16string_view application,
                                                 std::u16string_view section) const = 0;
@@ -68,6 +72,7 @@ public:
                              std::u16string_view key,
                              std::u16string_view value) = 0;         // throws StoreError
     virtual void DeleteSetting(std::u16string_view application) = 0; // throws StoreError
+    // The section with every section below it, as regedit deletes a key.
     virtual void DeleteSetting(std::u16string_view application,
                                std::u16string_view section) = 0; // throws StoreError
     virtual void DeleteSetting(std::u16string_view application, std::u16string_view section,
@@ -103,6 +108,10 @@ Text registryTypeName(std::uint32_t type);
 inline bool isStringType(std::uint32_t type) {
     return type == 1 || type == 2;
 }
+
+// Whether `path` is `section` or a section below it ("A\\B" is below "a"), as the registry
+// compares names.
+bool isWithinSection(std::u16string_view path, std::u16string_view section);
 
 // Path of an application's key or of a section's key below HKEY_CURRENT_USER.
 Text applicationKeyPath(std::u16string_view application);

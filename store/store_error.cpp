@@ -2,6 +2,7 @@
 
 #include "text_codec.h"
 
+#include <algorithm>
 #include <string>
 
 namespace keyloft {
@@ -94,6 +95,11 @@ StoreError nameTooLong(NameKind kind) {
                               u" 文字まで）。"};
 }
 
+StoreError emptyStep(NameKind kind) {
+    return {kBackslashInName,
+            Text(what(kind)) + u"に空の階層があります（「\\」の前後には名前が要ります）。"};
+}
+
 StoreError nulInName(NameKind kind) {
     return {kNulInName, Text(what(kind)) + u"に NUL 文字は使えません。"};
 }
@@ -181,8 +187,20 @@ void checkApplicationName(std::u16string_view application) {
     checkKeyComponent(application, NameKind::Application);
 }
 
+// A path of keys, as the runtime's SaveSetting takes it: "Engines\\Jet" is the key Jet below
+// Engines.
 void checkSectionName(std::u16string_view section) {
-    checkKeyComponent(section, NameKind::Section);
+    if (section.empty())
+        throw emptyName(NameKind::Section);
+    for (std::size_t from = 0;;) {
+        const std::size_t to = std::min(section.find(u'\\', from), section.size());
+        if (to == from)
+            throw emptyStep(NameKind::Section);
+        checkKeyComponent(section.substr(from, to - from), NameKind::Section);
+        if (to == section.size())
+            return;
+        from = to + 1;
+    }
 }
 
 void checkKeyName(std::u16string_view key) {

@@ -33,6 +33,8 @@ StoreError notFound(NameKind kind, std::u16string_view name);
 StoreError emptyName(NameKind kind);
 StoreError backslashInName(NameKind kind);
 StoreError nameTooLong(NameKind kind);
+// A section path with an empty step: a doubled, leading or trailing "\".
+StoreError emptyStep(NameKind kind);
 StoreError nulInName(NameKind kind);
 StoreError serverRunning(std::u16string_view prefix);
 // A server runs, but the bridge that would change the settings through it cannot start.
@@ -49,8 +51,9 @@ StoreError registryFailed(std::u16string_view operation, std::u16string_view key
                           std::u16string_view reason);
 
 // Refuses, before anything is written, names the registry would reject or misplace: empty names,
-// a "\" in an application or section name (it would land in a nested key), over-long names, and a
-// NUL character, which the registry's name-taking calls would cut the name at.
+// a "\" in an application name (it would land in a nested key), over-long names, and a NUL
+// character, which the registry's name-taking calls would cut the name at. A section is a path of
+// one or more keys below its application, each step checked as a name of its own.
 void checkApplicationName(std::u16string_view application);
 void checkSectionName(std::u16string_view section);
 void checkKeyName(std::u16string_view key);

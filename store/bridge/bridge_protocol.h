@@ -16,7 +16,7 @@
 namespace keyloft::bridge {
 
 // Changes whenever a message changes shape: the two sides must come from the same build.
-inline constexpr std::uint32_t kVersion = 1;
+inline constexpr std::uint32_t kVersion = 2;
 // Far above any registry branch the bridge sends back, yet no length a stray byte could make.
 inline constexpr std::uint32_t kMaxFrame = 256u << 20;
 
@@ -31,6 +31,7 @@ enum class Op : std::uint8_t {
     DeleteApplication, // application -> nothing
     DeleteSection,     // application, section -> nothing
     DeleteSettings,    // application, section, keys -> nothing
+    EnumSections,      // application -> section paths at every depth
 };
 
 // A reply starts with one of these; an error carries the store's number and description.

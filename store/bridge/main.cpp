@@ -180,6 +180,12 @@ std::string answer(std::string_view request, SettingsStore& store) {
         store.DeleteSetting(application);
         break;
     }
+    case Op::EnumSections: {
+        const Text application = in.text();
+        in.end();
+        reply.texts(store.GetSections(application));
+        break;
+    }
     default:
         throw bridge::ProtocolError{"unknown operation " + std::to_string(static_cast<int>(op))};
     }

@@ -41,8 +41,9 @@ wine::Path settingsPath(std::u16string_view application = {}, std::u16string_vie
     auto path = wine::splitPath(kSettingsBasePath);
     if (!application.empty())
         path.emplace_back(application);
-    if (!section.empty())
-        path.emplace_back(section);
+    // A section is a path of keys below its application.
+    for (Text& name : wine::splitPath(section))
+        path.push_back(std::move(name));
     return path;
 }
 
@@ -126,6 +127,32 @@ public:
             }
             const RegFile* reg = current();
             return reg ? reg->subkeyNames(wine::splitPath(keyPath)) : std::vector<Text>{};
+        } catch (...) {
+            return {};
+        }
+    }
+
+    std::vector<Text> GetSections(std::u16string_view application) const override {
+        try {
+            if (!readable(application, u"-"))
+                return {};
+            if (auto reply = readLive(request(Op::EnumSections).text(application))) {
+                bridge::Reader in(*reply);
+                std::vector<Text> sections = in.texts();
+                in.end();
+                return sections;
+            }
+            const RegFile* reg = current();
+            if (!reg)
+                return {};
+            std::vector<Text> sections;
+            for (const wine::Path& path : reg->keysBelow(settingsPath(application))) {
+                Text section = path.front();
+                for (std::size_t i = 1; i < path.size(); ++i)
+                    section += u'\\' + path[i];
+                sections.push_back(std::move(section));
+            }
+            return sections;
         } catch (...) {
             return {};
         }

@@ -95,6 +95,9 @@ public:
     // Reads. They throw ParseError when a block of the key they read is malformed.
     // Subkey names (first spelling) in Wine's order; none when the key does not exist.
     std::vector<Text> subkeyNames(const Path& key) const;
+    // Every key below the key at every depth, as paths relative to it (the keys a deeper block
+    // implies included), a key before the keys below it, in Wine's order.
+    std::vector<Path> keysBelow(const Path& key) const;
     // The key's values after Wine's merge of duplicates (the first spelling, the last data), in
     // Wine's order.
     std::vector<Value> values(const Path& key) const;

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <charconv>
 #include <iterator>
+#include <map>
+#include <memory>
 #include <utility>
 
 namespace keyloft::wine {
@@ -496,6 +498,65 @@ std::vector<Text> RegFile::subkeyNames(const Path& key) const {
         std::stable_sort(names.begin(), names.end(), less);
     names.erase(std::unique(names.begin(), names.end(), sameName), names.end());
     return names;
+}
+
+namespace {
+
+// The keys below one key, each level keyed by its name folded as the registry compares it, so
+// that the map's order is Wine's; the first spelling met stays.
+struct KeyTree {
+    std::map<Text, std::pair<Text, std::unique_ptr<KeyTree>>> children;
+
+    void add(const Path& path, std::size_t from) {
+        KeyTree* level = this;
+        for (std::size_t i = from; i < path.size(); ++i) {
+            Text folded = path[i];
+            for (char16_t& c : folded)
+                c = foldCase(c);
+            auto& child = level->children[std::move(folded)];
+            if (!child.second) {
+                child.first = path[i];
+                child.second = std::make_unique<KeyTree>();
+            }
+            level = child.second.get();
+        }
+    }
+
+    void list(const Path& above, std::vector<Path>& out) const {
+        for (const auto& [folded, child] : children) {
+            Path path = above;
+            path.push_back(child.first);
+            out.push_back(path);
+            child.second->list(path, out);
+        }
+    }
+};
+
+} // namespace
+
+std::vector<Path> RegFile::keysBelow(const Path& key) const {
+    KeyTree tree;
+    PathScan scan(key);
+    bool fresh = false;
+    Text units;
+    for (const Block& b : blocks_) {
+        if (scan.place(textOf(b), fresh).kind != Placement::Below)
+            continue;
+        // Below the key, a shared placement says nothing of the rest of the path: read it all.
+        const std::string_view text = textOf(b);
+        const Line header = lineAt(text, 0);
+        units.clear();
+        if (parseString(text.substr(0, header.contentEnd),
+                        skipSpaces(text, 0, header.contentEnd) + 1, ']',
+                        units) == std::string_view::npos)
+            continue;
+        const Path path = splitPath(units);
+        if (path.size() > key.size())
+            tree.add(path, key.size());
+    }
+    std::vector<Path> out;
+    tree.list({}, out);
+    return out;
 }
 
 std::vector<Value> RegFile::values(const Path& key) const {

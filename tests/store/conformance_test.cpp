@@ -96,6 +96,28 @@ TEST_F(StoreConformance, DeletingRemovesWhatWasNamedAndNoMore) {
     EXPECT_EQ(store->GetSetting(u"Other", u"One", u"ä"), u"4");
 }
 
+// A section is a path, as the runtime's SaveSetting takes it: the keys on its way are made, each
+// level is a section of its own, and a section's delete takes the sections below it.
+TEST_F(StoreConformance, SectionsNestAtAnyDepth) {
+    store->SaveSetting(u"App", u"Engines\\Jet", u"SystemDB", u"C:\\system.mdw");
+    store->SaveSetting(u"App", u"a\\b\\c", u"deep", u"3");
+    store->SaveSetting(u"App", u"Engines", u"own", u"1");
+    store->SaveSetting(u"App", u"Engines2", u"k", u"v");
+    EXPECT_EQ(store->GetSections(u"app"),
+              (Names{u"a", u"a\\b", u"a\\b\\c", u"Engines", u"Engines\\Jet", u"Engines2"}));
+    EXPECT_EQ(store->EnumRegSubKeys(kBase + u"\\App\\Engines"), Names{u"Jet"});
+    EXPECT_EQ(store->GetSetting(u"APP", u"engines\\JET", u"systemdb"), u"C:\\system.mdw");
+    EXPECT_EQ(store->GetAllSettings(u"App", u"Engines"), (Settings{{u"own", u"1"}}));
+    EXPECT_TRUE(store->GetAllSettings(u"App", u"a\\b").empty());
+    EXPECT_TRUE(store->GetSections(u"Missing").empty());
+
+    store->DeleteSetting(u"App", u"ENGINES");
+    EXPECT_EQ(store->GetSections(u"App"), (Names{u"a", u"a\\b", u"a\\b\\c", u"Engines2"}));
+    store->DeleteSettings(u"App", u"a\\b\\c", {u"deep"});
+    store->DeleteSetting(u"App", u"a\\b");
+    EXPECT_EQ(backend.open(true)->GetSections(u"App"), (Names{u"a", u"Engines2"}));
+}
+
 // The first key that fails stops a batch with its error: the keys before it stay deleted, as a
 // store opened afresh sees, and the ones after it are not tried.
 TEST_F(StoreConformance, DeleteSettingsStopsAtTheFirstKeyThatFails) {
@@ -116,7 +138,14 @@ TEST_F(StoreConformance, BadNamesAreRefusedAndNothingIsWritten) {
     const std::tuple<Text, Text, Text, std::string> bad[] = {
         {u"", u"S", u"K", "1001 アプリケーション名が空です。"},
         {u"A", u"S", u"", "1001 キー名称が空です。"},
-        {u"A", u"S\\T", u"K", "1002 セクション名に「\\」は使えません。"},
+        {u"A\\B", u"S", u"K", "1002 アプリケーション名に「\\」は使えません。"},
+        {u"A", u"S\\\\T", u"K",
+         "1002 セクション名に空の階層があります（「\\」の前後には名前が要ります）。"},
+        {u"A", u"\\S", u"K",
+         "1002 セクション名に空の階層があります（「\\」の前後には名前が要ります）。"},
+        {u"A", u"S\\", u"K",
+         "1002 セクション名に空の階層があります（「\\」の前後には名前が要ります）。"},
+        {u"A", u"S\\" + Text(256, u's'), u"K", "1003 セクション名が長すぎます（255 文字まで）。"},
         {Text(256, u'a'), u"S", u"K", "1003 アプリケーション名が長すぎます（255 文字まで）。"},
         {u"A", u"S", Text(16384, u'k'), "1003 キー名称が長すぎます（16383 文字まで）。"},
         {u"A", Text(u"S\0T", 3), u"K", "1004 セクション名に NUL 文字は使えません。"},

@@ -92,6 +92,10 @@ TEST(RegFile, ImportReadsBothRegeditsForms) {
          {{Kind::DeleteApplication, u"A", {}, {}, {}},
           {Kind::DeleteSection, u"B", u"S", {}, {}},
           {Kind::DeleteKey, u"C", u"S", u"k", {}}}},
+        {"nested sections, a final backslash as regedit reads it",
+         kBase + "\\A\\S\\T\\U\\]\n\"k\"=\"v\"\n[-" + kBase.substr(1) + "\\A\\S\\T]\n",
+         {{Kind::Save, u"A", u"S\\T\\U", u"k", u"v"},
+          {Kind::DeleteSection, u"A", u"S\\T", {}, {}}}},
     };
     for (const auto& c : cases) {
         const std::string text = "Windows Registry Editor Version 5.00\r\n\r\n" + c.file;
@@ -128,8 +132,8 @@ TEST(RegFile, AnythingOutsideTheSettingsIsRefusedLineByLine) {
          "[HKEY_CURRENT_USER\\Software\\Wine]\n\"a\"=\"b\"\n[HKEY_LOCAL_MACHINE\\Software\\VB and "
          "VBA Program Settings\\A\\S]\n",
          {3, 5}},
-        {"a value at application level, a deeper key, the default value",
-         kBase + "\\A]\n\"k\"=\"v\"\n" + kBase + "\\A\\S\\T]\n" + kBase + "\\A\\S]\n@=\"v\"\n",
+        {"a value at application level, an empty step, the default value",
+         kBase + "\\A]\n\"k\"=\"v\"\n" + kBase + "\\A\\\\T]\n" + kBase + "\\A\\S]\n@=\"v\"\n",
          {4, 5, 7}},
         {"types that are no string",
          kBase + "\\A\\S]\n\"d\"=dword:00000001\n\"b\"=hex:01,\\\n  02\n\"m\"=hex(7):00,00\n",

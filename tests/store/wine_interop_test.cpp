@@ -299,6 +299,69 @@ TEST_F(WineInterop, TheCommandLineImportsWhatWinesRegeditExported) {
     EXPECT_EQ(sorted(target.open()->GetAllSettings(u"Trip", u"In")), sorted(tripSettings()));
 }
 
+// Sections below sections, as SaveSetting "App", "A\B" makes them: what Wine's regedit imports
+// and what the command line imports are the same keys and values, and an export of them, once
+// deleted, imports back to exactly what was there; offline and through a running server.
+TEST_F(WineInterop, NestedSectionsImportAsWinesRegeditImportsThem) {
+    const std::string reg =
+        "Windows Registry Editor Version 5.00\r\n\r\n"
+        "[HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\QuoteFixMacro\\firstnames]\r\n"
+        "\"Count\"=\"2\"\r\n\r\n"
+        "[HKEY_CURRENT_USER\\Software\\VB and VBA Program "
+        "Settings\\QuoteFixMacro\\firstnames\\1]\r\n"
+        "\"email\"=\"jennifer.muster@example.org\"\r\n\"firstName\"=\"Jenny\"\r\n\r\n"
+        "[HKEY_CURRENT_USER\\Software\\VB and VBA Program "
+        "Settings\\QuoteFixMacro\\firstnames\\2]\r\n"
+        "\"email\"=\"A.Muster@example.org\"\r\n\"firstName\"=\"Adelinde\"\r\n\r\n"
+        "[HKEY_CURRENT_USER\\Software\\VB and VBA Program "
+        "Settings\\QuoteFixMacro\\Engines\\Jet]\r\n"
+        "\"SystemDB\"=\"C:\\\\system.mdw\"\r\n\r\n"
+        "[HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\QuoteFixMacro\\a\\b\\c\\]\r\n"
+        "\"deep\"=\"three levels\"\r\n";
+    const fs::path file = shared.path() / "nested.reg";
+    writeFile(file, reg);
+    const auto cli = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), {KEYLOFT_CLI, "--prefix", shared.prefix().string()});
+        return run(args);
+    };
+    bool running = false;
+    // Each Wine program leaves a server behind for a while: offline, it is waited out.
+    const auto all = [&] {
+        const fs::path out = shared.path() / "query.txt";
+        const int status =
+            wine({kWine, "reg", "query", kHkcu + "QuoteFixMacro", "/s"}, shared.prefix(), out);
+        if (!running)
+            settle();
+        return status == 0 ? readFile(out) : "";
+    };
+    for (const bool live : {false, true}) {
+        running = live;
+        SCOPED_TRACE(running ? "through a running server" : "offline");
+        if (running)
+            serve();
+        ASSERT_EQ(wine({kWine, "regedit", "/S", file.string()}), 0);
+        if (!running)
+            settle();
+        const std::string byRegedit = all();
+        EXPECT_NE(byRegedit.find("QuoteFixMacro\\a\\b\\c\r\n    deep    REG_SZ    three levels"),
+                  std::string::npos)
+            << byRegedit;
+        ASSERT_EQ(cli({"delete", "QuoteFixMacro"}), 0);
+        ASSERT_EQ(cli({"import", file.string()}), 0);
+        EXPECT_EQ(all(), byRegedit);
+
+        const fs::path backup = shared.path() / "backup.reg";
+        ASSERT_EQ(cli({"export", "QuoteFixMacro", "-o", backup.string()}), 0);
+        ASSERT_EQ(cli({"delete", "QuoteFixMacro", "firstnames"}), 0);
+        EXPECT_EQ(all().find("firstnames"), std::string::npos) << "deeper sections left behind";
+        ASSERT_EQ(cli({"import", backup.string()}), 0);
+        EXPECT_EQ(all(), byRegedit);
+        ASSERT_EQ(cli({"delete", "QuoteFixMacro"}), 0);
+        if (running)
+            end();
+    }
+}
+
 // The registry backend's half is store_agree_tool.exe from the cross build (tests/store_windows),
 // named by KEYLOFT_WINDOWS_TOOL; without it these cases are skipped.
 class StoreAgreement : public WineInterop {

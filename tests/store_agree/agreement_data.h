@@ -39,6 +39,9 @@ inline std::vector<Row> expected() {
         {u"App [1]", u"S", u"k", u"1"},
         {u"app b", u"s", u"K", u"b"},
         {u"App_x", u"L" + Text(254, u'é'), u"k", Text(40000, u'7')},
+        {u"MyApp", u"Engines\\Jet", u"SystemDB", u"C:\\system.mdw"},
+        {u"MyApp", u"Engines\\Jet\\4.0", u"Threads", u"3"},
+        {u"MyApp", u"Engines\\Jet2", u"k", u"after Jet's own sections"},
         {u"Äpfel", u"Obst", u"Sorte", u"Boskoop"},
         {u"Äpfel", u"Obst", u"ÄRA", u"ä"},
         {u"日本語アプリ", u"設定", u"キー", u"値"},
@@ -81,7 +84,7 @@ inline void write(SettingsStore& store) {
 inline std::vector<Row> read(const SettingsStore& store) {
     std::vector<Row> rows;
     for (const Text& a : store.EnumRegSubKeys(kSettingsBasePath))
-        for (const Text& s : store.EnumRegSubKeys(applicationKeyPath(a)))
+        for (const Text& s : store.GetSections(a))
             for (const Setting& k : store.GetAllSettings(a, s))
                 rows.push_back(
                     {a, s, k.key,
