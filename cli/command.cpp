@@ -127,7 +127,7 @@ Text existingApplication(const SettingsStore& store, std::u16string_view applica
 Text existingSection(const SettingsStore& store, std::u16string_view application,
                      std::u16string_view section) {
     const Text app = existingApplication(store, application);
-    Text found = find(store.EnumRegSubKeys(applicationKeyPath(app)), section);
+    Text found = find(store.GetSections(app), section);
     if (found.empty())
         throw NotThere{u"セクション「" + recordName(application, section) + u"」はありません。"};
     return found;

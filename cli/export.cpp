@@ -29,12 +29,15 @@ public:
             applications.push_back(existingApplication(c.store, a[0]));
         std::vector<reg::Key> keys;
         for (const Text& app : applications) {
-            std::vector<Text> sections;
+            std::vector<Text> sections = c.store.GetSections(app);
             if (a.size() == 2) {
-                sections.push_back(existingSection(c.store, app, a[1]));
+                // The section with the sections below it: what a delete of it removes, an import
+                // of the file gives back.
+                const Text section = existingSection(c.store, app, a[1]);
+                std::erase_if(sections,
+                              [&](const Text& s) { return !isWithinSection(s, section); });
             } else {
                 keys.push_back({app, {}, {}});
-                sections = c.store.EnumRegSubKeys(applicationKeyPath(app));
             }
             for (const Text& section : sections)
                 keys.push_back({app, section, c.store.GetAllSettings(app, section)});

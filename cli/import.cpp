@@ -48,6 +48,12 @@ public:
         if (c.kind == Kind::DeleteSection) {
             if (hasSection) {
                 steps_.push_back({c, u"deleted", recordName(app->name, section->second.name)});
+                // The sections below it go with it, as regedit deletes a key.
+                const Text below = section->first + u'\\';
+                auto end = app->sections.lower_bound(below);
+                while (end != app->sections.end() && end->first.starts_with(below))
+                    ++end;
+                app->sections.erase(app->sections.lower_bound(below), end);
                 app->sections.erase(section);
             }
             return;
@@ -66,8 +72,14 @@ public:
             return;
         if (!app)
             app = &(apps_[folded(c.application)] = App{c.application, {}});
-        if (!s)
+        if (!s) {
+            // A write makes the keys on its way, as SaveSetting does.
+            for (std::size_t at = c.section.find(u'\\'); at != Text::npos;
+                 at = c.section.find(u'\\', at + 1))
+                app->sections.try_emplace(folded(c.section.substr(0, at)),
+                                          Section{c.section.substr(0, at), {}, false});
             s = &(app->sections[folded(c.section)] = Section{c.section, {}, false});
+        }
         // Only strings are listed: another kind under the name would be lost to the write. Only a
         // section the store holds can hold one (and each look costs a pass over a Wine file).
         if (!hasKey && s->stored)
@@ -107,7 +119,7 @@ private:
             if (folded(name) != f)
                 continue;
             App app{name, {}};
-            for (const Text& section : store_.EnumRegSubKeys(applicationKeyPath(name))) {
+            for (const Text& section : store_.GetSections(name)) {
                 Section s{section, {}};
                 for (Setting& setting : store_.GetAllSettings(name, section))
                     s.settings[folded(setting.key)] = std::move(setting);

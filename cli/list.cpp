@@ -35,10 +35,8 @@ public:
             }
             return kDone;
         }
-        const auto names =
-            a.empty()
-                ? c.store.EnumRegSubKeys(kSettingsBasePath)
-                : c.store.EnumRegSubKeys(applicationKeyPath(existingApplication(c.store, a[0])));
+        const auto names = a.empty() ? c.store.EnumRegSubKeys(kSettingsBasePath)
+                                     : c.store.GetSections(existingApplication(c.store, a[0]));
         if (c.json) {
             Text out = u"[";
             for (const Text& n : names)

@@ -54,7 +54,12 @@ check 2 "" "keyloft-cli: 引数の数が違います。使い方: keyloft-cli ge
 詳しくは「keyloft-cli get --help」を参照してください。" get a b
 check 2 "" "keyloft-cli: コマンドがありません。
 $help"
-check 3 "" "keyloft-cli: エラー 1002: セクション名に「\\」は使えません。" set A 'x\y' k v
+# A section is a path, as SaveSetting takes it.
+check 0 "" "" set A 'Engines\Jet' SystemDB 'C:\db'
+check 0 "Engines
+Engines\\Jet" "" list A
+check 0 'C:\db' "" get a 'ENGINES\jet' systemdb
+check 3 "" "keyloft-cli: エラー 1002: セクション名に空の階層があります（「\\」の前後には名前が要ります）。" set A 'x\\y' k v
 
 # Export and import back; a file that reaches outside the settings changes nothing.
 check 0 "" "" export -o "$dir/all.reg"
@@ -64,6 +69,9 @@ added${tab}My App\\Main\\Name" "" import --dry-run "$dir/all.reg"
 check 0 "added${tab}My App\\Main\\Lines
 added${tab}My App\\Main\\Name" "" import "$dir/all.reg"
 check 0 "" "" import "$dir/all.reg"
+check 0 "" "" delete A Engines
+check 0 "" "" list A
+check 0 "added${tab}A\\Engines\\Jet\\SystemDB" "" import "$dir/all.reg"
 cp "$dir/p/user.reg" "$dir/before"
 printf 'Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\My App\\Main]\n"Name"="x"\n[HKEY_CURRENT_USER\\Software\\Wine]\n"k"="v"\n' >"$dir/bad.reg"
 check 2 "" "$dir/bad.reg:5: HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings の外のキーです。
