@@ -243,7 +243,8 @@ void Finder::LoadApplications() {
 }
 
 void Finder::LoadSections(const QString& application) {
-    const auto names = store_.EnumRegSubKeys(applicationKeyPath(toStore(application)));
+    // Every section at every depth, each by its path, as the program that stored it names it.
+    const auto names = store_.GetSections(toStore(application));
     for (const Text& name : names) {
         const QString section = fromStore(name);
         treeTool->AddNodeChild(section, childKey(*treeTool->nowNode, section), kImageClosedFolder);
@@ -337,6 +338,7 @@ void Finder::MenuAbout_Click() {
 
 // Selected rows win over the node: while any is selected, no section or application goes.
 void Finder::MenuDel_Click() {
+    std::vector<Text> below;
     const QString warning =
         u"よろしいですか？\r\n\r\n誤った削除を行なった場合にはアプリケーションが動作しなくなる可能性があります。"_s;
     std::vector<Text> keys;
@@ -357,6 +359,13 @@ void Finder::MenuDel_Click() {
     case kLevelSection:
         question = u"アプリケーション「"_s + node.Parent()->Text() + u"」の\r\nセクション「"_s +
                    node.Text() + u"」の設定情報を全て削除します。"_s;
+        below = sectionsBelow(node);
+        if (!below.empty()) {
+            question += u"\r\nその下のセクション"_s;
+            for (const Text& section : below)
+                question += u"「"_s + fromStore(section) + u"」"_s;
+            question += u"も削除します。"_s;
+        }
         break;
     default:
         boxes_.show(this, u"削除できないノードを選択しています\r\n\r\n"_s + node.FullPath(),
@@ -376,7 +385,32 @@ void Finder::MenuDel_Click() {
                     QMessageBox::Ok);
         return showStored(node);
     }
+    if (NodeLevel(node) == kLevelSection)
+        removeSectionsBelow(node);
     removeCurrentNode();
+}
+
+// The sections the store holds below the node's, read afresh so that the confirmation names
+// every one that goes, those another program made since the tree was read too.
+std::vector<Text> Finder::sectionsBelow(const TreeNode& section) const {
+    const Text path(toStore(section.Text()));
+    std::vector<Text> below;
+    for (Text& s : store_.GetSections(toStore(section.Parent()->Text())))
+        if (s.size() > path.size() && isWithinSection(s, path))
+            below.push_back(std::move(s));
+    return below;
+}
+
+// Their nodes leave the tree with the section's.
+void Finder::removeSectionsBelow(const TreeNode& section) {
+    const Text path(toStore(section.Text()));
+    TreeNodeCollection& nodes = tview_01->Nodes();
+    for (int i = nodes.Count(); i >= 1; --i) {
+        TreeNode* node = nodes.Item(i);
+        if (node != &section && node->Parent() == section.Parent() &&
+            isWithinSection(toStore(node->Text()), path))
+            nodes.Remove(i);
+    }
 }
 
 // After a failed delete, what another program removed meanwhile leaves the tree, so that a later
@@ -391,8 +425,7 @@ void Finder::showStored(TreeNode& node) {
     TreeNode* current = &node;
     if (!applicationStored ||
         (current != application &&
-         !stored(store_.EnumRegSubKeys(applicationKeyPath(toStore(application->Text()))),
-                 node.Text())))
+         !stored(store_.GetSections(toStore(application->Text())), node.Text())))
         current = application;
     // Current first, so that the tree selects in its place what it selects when it is deleted.
     current->SetSelected(true);

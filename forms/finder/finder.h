@@ -75,6 +75,8 @@ private:
     void deleteKeys(const std::vector<std::u16string>& keys, const QString& warning);
     void removeCurrentNode();
     void showStored(TreeNode& node);
+    std::vector<std::u16string> sectionsBelow(const TreeNode& section) const;
+    void removeSectionsBelow(const TreeNode& section);
 
     SettingsStore& store_;
     MessageBoxes& boxes_;

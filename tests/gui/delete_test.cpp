@@ -91,6 +91,32 @@ private slots:
         QVERIFY(boxes_.shown().last().text.startsWith(nextQuestion));
     }
 
+    // A section goes with the sections below it, and the question names each one the store holds,
+    // one another program made since the tree was read too; its neighbour of a longer name stays.
+    void nestedSectionsGoWithTheOneTheyAreBelow() {
+        store().SaveSetting(u"C", u"n", u"k", u"v");
+        store().SaveSetting(u"C", u"n\\1", u"k", u"v");
+        store().SaveSetting(u"C", u"n\\2\\x", u"k", u"v");
+        store().SaveSetting(u"C", u"n2", u"k", u"v");
+        window_->action(u"MenuReload"_s)->trigger();
+        window_->click(u"C"_s);
+        QCOMPARE(window_->childTexts(u"C"_s),
+                 QStringList({u"n"_s, u"n\\1"_s, u"n\\2"_s, u"n\\2\\x"_s, u"n2"_s}));
+        window_->click(u"C\\n"_s);
+        store_->another()->SaveSetting(u"C", u"N\\late", u"k", u"v");
+        boxes_.script(QMessageBox::Ok);
+        window_->action(u"MenuDel"_s)->trigger();
+        QCOMPARE(boxes_.shown(),
+                 QList({Boxes::question(
+                     u"アプリケーション「C」の\r\nセクション「n」の設定情報を全て削除します。\r\n"
+                     u"その下のセクション「n\\1」「n\\2」「n\\2\\x」「n\\late」も削除します。"_s +
+                         kWarning,
+                     QMessageBox::Cancel)}));
+        QCOMPARE(store().GetSections(u"C"), std::vector<Text>{u"n2"});
+        QCOMPARE(window_->childTexts(u"C"_s), QStringList{u"n2"_s});
+        QCOMPARE(window_->statusText(), u"PC01(taro)\\C\\n2"_s);
+    }
+
     // What another program removed meanwhile: the failure is shown, then the tree and the list
     // show what is stored. Of three keys the first stays deleted and the third is not tried.
     void removedMeanwhile_data() {

@@ -227,14 +227,16 @@ private slots:
             << u"A\\S"_s << u"k|v"_s << QList{QMessageBox::Cancel} << kConfirm << u"A|S|k|v+"_s
             << u"k1=v1|k2=v2|k3=v3"_s;
         QTest::newRow("refused by the store")
-            << u""_s << u"B|x\\y|k|1"_s << twice
-            << u"データの更新時にエラーが発生しました。\r\n\r\n1002\r\nセクション名に「\\」は使えません。"_s
-            << u"B|x\\y|k|1+"_s << u"A"_s;
+            << u""_s << u"B|x\\\\y|k|1"_s << twice
+            << u"データの更新時にエラーが発生しました。\r\n\r\n1002\r\nセクション名に空の階層があります（「\\」の前後には名前が要ります）。"_s
+            << u"B|x\\\\y|k|1+"_s << u"A"_s;
         QTest::newRow("section: list read again")
             << u"A\\S"_s << u" 新しい　キー\u3000| 値 "_s << ok << kConfirm
             << u"A|S|新しい　キー|値"_s << u"k1=v1|k2=v2|k3=v3|新しい　キー=値"_s;
         QTest::newRow("application: sections read again")
             << u"A"_s << u"T|k|   "_s << ok << kConfirm << u"A|T|k|"_s << u"S|T"_s;
+        QTest::newRow("application: a nested section and the key on its way")
+            << u"A"_s << u"E\\J|k|v"_s << ok << kConfirm << u"A|E\\J|k|v"_s << u"E|E\\J|S"_s;
         QTest::newRow("root: list emptied, tree as it was")
             << u""_s << u"B|S|k|v"_s << ok << kConfirm << u"B|S|k|v"_s << u"A"_s;
     }

@@ -42,7 +42,7 @@ std::unique_ptr<SettingsStore> TempStore::another() const {
 QByteArray TempStore::contents() const {
     QString all;
     for (const Text& application : store_->EnumRegSubKeys(kSettingsBasePath))
-        for (const Text& section : store_->EnumRegSubKeys(applicationKeyPath(application))) {
+        for (const Text& section : store_->GetSections(application)) {
             all += QString::fromStdU16String(sectionKeyPath(application, section)) + u'\n';
             for (const Setting& setting : store_->GetAllSettings(application, section))
                 all += QString::fromStdU16String(setting.key + u"=" + setting.value) + u'\n';
