@@ -95,6 +95,30 @@ TEST(CaseFold, AgreesWithWinesOwnTableOverTheWholeBmp) {
     }
 }
 
+// A batch of values into one key is one rewrite, and leaves the file as one value after the other
+// would: over duplicate blocks and values out of order, with names repeated in the batch.
+TEST(RegFileBatch, LeavesTheFileAsOneValueAfterTheOther) {
+    const std::string text = kHeader + "\n[" + kVb +
+                             "A\\S] 1\n#time=1\n\"m\"=\"1\"\n\"c\"=\"2\"\n" + "\"M\"=\"3\"\n\n[" +
+                             kVb + "A\\S] 1\n\"x\"=\"4\"\n\"C\"=\"5\"\n";
+    const std::vector<std::pair<Text, Text>> values = {
+        {u"b", u"1"}, {u"m", u"2"},      {u"B", u"3"}, {u"z", u"4"}, {u"c", u"5"},
+        {u"a", u"6"}, {u"\u212A", u"7"}, {u"k", u"8"}, {u"y", u"9"}};
+    for (const Names& key : {Names{u"Software", u"VB and VBA Program Settings", u"A", u"S"},
+                             Names{u"Software", u"VB and VBA Program Settings", u"A", u"New"}}) {
+        std::vector<wine::RegFile::NamedData> batch;
+        auto oneByOne = wine::RegFile::load(wine::FileBytes(text));
+        for (const auto& [name, value] : values) {
+            batch.emplace_back(
+                name, std::vector<std::uint8_t>{static_cast<std::uint8_t>(value[0]), 0, 0, 0});
+            oneByOne.setValue(key, name, wine::kRegSz, batch.back().second, 7);
+        }
+        auto together = wine::RegFile::load(wine::FileBytes(text));
+        together.setValues(key, batch, wine::kRegSz, 7);
+        EXPECT_EQ(together.text(), oneByOne.text());
+    }
+}
+
 class WineFile : public ::testing::Test, protected TempPrefix {};
 
 // Every block an edit leaves alone stays as it was, byte for byte and in its place; the blocks it
