@@ -2,6 +2,7 @@
 
 #include "case_fold.h"
 #include "reg_file.h"
+#include "store_error.h"
 #include "text_codec.h"
 
 #include <cstdint>
@@ -11,6 +12,14 @@
 namespace keyloft::cli {
 
 namespace {
+
+void checkNames(const Change& c) {
+    errors::checkApplicationName(c.application);
+    if (c.kind != Change::Kind::DeleteApplication)
+        errors::checkSectionName(c.section);
+    if (c.kind == Change::Kind::Save || c.kind == Change::Kind::DeleteKey)
+        errors::checkKeyName(c.key);
+}
 
 Text folded(std::u16string_view name) {
     Text f(name);
@@ -59,6 +68,10 @@ public:
             if (hasKey) {
                 steps_.push_back({c, u"deleted", recordName(app->name, s->name, key->second.key)});
                 s->settings.erase(key);
+            } else if (s && s->stored) {
+                // A value of another kind is no setting: the import deletes settings only.
+                if (auto refusal = nonStringValue(store_, app->name, s->name, c.key, true))
+                    refusals_.push_back(std::move(*refusal));
             }
             return;
         }
@@ -162,6 +175,22 @@ public:
             c.io.err(u"keyloft-cli: 取り込みを拒否しました。何も書き込んでいません。\n");
             return kUsage;
         }
+        // The names the store would refuse, refused before anything is planned: a dry run says
+        // what the import would.
+        bool badName = false;
+        for (std::size_t i = 0; i < read.changes.size(); ++i) {
+            try {
+                checkNames(read.changes[i]);
+            } catch (const StoreError& e) {
+                c.io.err(
+                    file + u':' + utf8ToUtf16(digits(static_cast<std::uint64_t>(read.lines[i]))) +
+                    u": エラー " + utf8ToUtf16(digits(static_cast<std::uint64_t>(e.number()))) +
+                    u": " + e.description() + u'\n');
+                badName = true;
+            }
+        }
+        if (badName)
+            throw Refused{u"取り込みを拒否しました。何も書き込んでいません。"};
         Plan plan(c.store);
         for (const Change& change : read.changes)
             plan.add(change);
@@ -198,8 +227,9 @@ public:
 private:
     static void report(Context& c, const std::vector<Plan::Step>& steps, std::size_t count) {
         if (!c.json) {
+            const Text separator = c.null ? Text(1, u'\0') : Text(u"\t");
             for (std::size_t i = 0; i < count; ++i)
-                c.io.out(Text(steps[i].what) + u'\t' + steps[i].record + Text(c.end()));
+                c.io.out(Text(steps[i].what) + separator + steps[i].record + Text(c.end()));
             return;
         }
         Text out = u"[";

@@ -329,6 +329,23 @@ public:
 
     Text Location() const override { return pathText(prefix_); }
 
+    void CheckReadable() const override {
+        if (current() || wine::runningServer(prefix_))
+            return; // read from the file, or through the server
+        wine::FileBytes bytes;
+        int error = 0;
+        struct stat st {};
+        const ReadResult read = posix::readWhole(file_, bytes, error, st);
+        if (read == ReadResult::Failed)
+            throw errors::readFailed(pathText(file_), errnoText(error));
+        try {
+            if (read == ReadResult::Ok)
+                RegFile::load(std::move(bytes));
+        } catch (const wine::ParseError& e) {
+            throw errors::unparsable(pathText(file_), e.line, utf8ToUtf16(e.reason));
+        }
+    }
+
 private:
     // The running server's reply, when one runs; reads that cannot reach it read the file, as
     // they always did.
