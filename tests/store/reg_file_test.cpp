@@ -130,6 +130,10 @@ TEST(RegFile, AnythingOutsideTheSettingsIsRefusedLineByLine) {
          "[HKEY_CURRENT_USER\\Software\\Wine]\n\"a\"=\"b\"\n[HKEY_LOCAL_MACHINE\\Software\\VB and "
          "VBA Program Settings\\A\\S]\n",
          {3, 5}},
+        {"a root and a base path spelt with letters Wine keeps apart",
+         "[H\u212aEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\A\\S]\n"
+         "[HKEY_CURRENT_USER\\Software\\VB and VBA Program Sett\u0130ngs\\A\\S]\n",
+         {3, 4}},
         {"a value at application level, a deeper key, the default value",
          kBase + "\\A]\n\"k\"=\"v\"\n" + kBase + "\\A\\S\\T]\n" + kBase + "\\A\\S]\n@=\"v\"\n",
          {4, 5, 7}},
