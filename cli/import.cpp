@@ -43,25 +43,32 @@ public:
 
     void add(const Change& c) {
         using Kind = Change::Kind;
-        App* app = find(c.application);
+        // A file's settings come section by section: the last one is found again without a look.
+        const bool again = last_.app && c.application == last_.application &&
+                           c.section == last_.section &&
+                           (c.kind == Kind::Save || c.kind == Kind::DeleteKey);
+        App* app = again ? last_.app : find(c.application);
         if (c.kind == Kind::DeleteApplication) {
+            last_ = {};
             if (app) {
                 steps_.push_back({c, u"deleted", app->name});
                 apps_.erase(folded(c.application));
             }
             return;
         }
-        auto section =
-            app ? app->sections.find(folded(c.section)) : decltype(app->sections)::iterator();
-        const bool hasSection = app && section != app->sections.end();
+        Section* s = again ? last_.found : nullptr;
+        if (!again && app) {
+            auto section = app->sections.find(folded(c.section));
+            s = section == app->sections.end() ? nullptr : &section->second;
+        }
         if (c.kind == Kind::DeleteSection) {
-            if (hasSection) {
-                steps_.push_back({c, u"deleted", recordName(app->name, section->second.name)});
-                app->sections.erase(section);
+            last_ = {};
+            if (s) {
+                steps_.push_back({c, u"deleted", recordName(app->name, s->name)});
+                app->sections.erase(folded(c.section));
             }
             return;
         }
-        Section* s = hasSection ? &section->second : nullptr;
         auto key = s ? s->settings.find(folded(c.key)) : decltype(s->settings)::iterator();
         const bool hasKey = s && key != s->settings.end();
         if (c.kind == Kind::DeleteKey) {
@@ -81,6 +88,7 @@ public:
             app = &(apps_[folded(c.application)] = App{c.application, {}});
         if (!s)
             s = &(app->sections[folded(c.section)] = Section{c.section, {}, false});
+        last_ = {c.application, c.section, app, s};
         // Only strings are listed: another kind under the name would be lost to the write. Only a
         // section the store holds can hold one (and each look costs a pass over a Wine file).
         if (!hasKey && s->stored)
@@ -107,6 +115,11 @@ private:
     struct App {
         Text name;
         std::map<Text, Section> sections;
+    };
+    struct Last {
+        Text application, section; // as the change spelt them
+        App* app = nullptr;
+        Section* found = nullptr;
     };
 
     // The application as the store has it, read the first time a change names it.
@@ -137,6 +150,7 @@ private:
     std::map<Text, App> apps_;
     std::vector<Step> steps_;
     std::vector<Text> refusals_;
+    Last last_;
 };
 
 class Import final : public Command {
