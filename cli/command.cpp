@@ -108,12 +108,16 @@ Text find(const std::vector<Text>& names, std::u16string_view name) {
 } // namespace
 
 std::optional<Text> nonStringValue(const SettingsStore& store, std::u16string_view application,
-                                   std::u16string_view section, std::u16string_view key) {
+                                   std::u16string_view section, std::u16string_view key,
+                                   bool deleting) {
     const auto type = store.GetValueType(application, section, key);
     if (!type || isStringType(*type))
         return std::nullopt;
     return u"キー名称「" + Text(key) + u"」には文字列以外の値（" + registryTypeName(*type) +
-           u"）が登録されています。上書きすると元の値が失われるため、登録できません（" +
+           (deleting
+                ? u"）が登録されています。取り込みは文字列の設定だけを削除するため、削除"
+                  u"しません（"
+                : u"）が登録されています。上書きすると元の値が失われるため、登録できません（") +
            recordName(application, section, key) + u"）。";
 }
 

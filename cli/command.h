@@ -88,10 +88,12 @@ std::vector<std::unique_ptr<Command>> allCommands();
 Text recordName(std::u16string_view application, std::u16string_view section = {},
                 std::u16string_view key = {});
 Text jsonString(std::u16string_view text);
-// The refusal to replace a value of another kind than a string under that name: the list does not
-// show it, and a write would lose it. None when the name holds a string or nothing.
+// The refusal to replace a value of another kind than a string under that name (or with
+// `deleting`, to delete it): the list does not show it, and a write would lose it. None when the
+// name holds a string or nothing.
 std::optional<Text> nonStringValue(const SettingsStore& store, std::u16string_view application,
-                                   std::u16string_view section, std::u16string_view key);
+                                   std::u16string_view section, std::u16string_view key,
+                                   bool deleting = false);
 // The application as the registry spells it; throws NotThere when there is none.
 Text existingApplication(const SettingsStore& store, std::u16string_view application);
 Text existingSection(const SettingsStore& store, std::u16string_view application,

@@ -7,7 +7,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <system_error>
 
 #ifdef _WIN32
@@ -83,14 +82,31 @@ std::string ProcessIo::readInput() {
     std::size_t n = 0;
     while ((n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0)
         bytes.append(buffer, n);
+    if (std::ferror(stdin))
+        throw UsageError{u"標準入力を読めません: " + reason(errno)};
     return bytes;
 }
 
+// Read by blocks, so that a failed read (a folder opens, but does not read) is a status, not an
+// exception.
 std::string ProcessIo::readFile(std::u16string_view name) {
-    std::ifstream in(pathOf(name), std::ios::binary);
+    const auto unreadable = [&](int error) {
+        return UsageError{u"「" + Text(name) + u"」を読めません: " + reason(error)};
+    };
+    const std::filesystem::path path = pathOf(name);
+    std::error_code ignored;
+    if (std::filesystem::is_directory(path, ignored))
+        throw unreadable(EISDIR);
+    std::ifstream in(path, std::ios::binary);
     if (!in)
-        throw UsageError{u"「" + Text(name) + u"」を読めません: " + reason(errno)};
-    return {std::istreambuf_iterator<char>(in), {}};
+        throw unreadable(errno);
+    std::string bytes;
+    char buffer[65536];
+    while (in.read(buffer, sizeof buffer) || in.gcount() > 0)
+        bytes.append(buffer, static_cast<std::size_t>(in.gcount()));
+    if (in.bad())
+        throw unreadable(errno);
+    return bytes;
 }
 
 void ProcessIo::writeFile(std::u16string_view name, std::string_view bytes) {

@@ -1,6 +1,9 @@
 #include "command.h"
 
 #include "reg_file.h"
+#include "text_codec.h"
+
+#include <filesystem>
 
 namespace keyloft::cli {
 
@@ -42,12 +45,46 @@ public:
             for (const Text& section : sections)
                 keys.push_back({app, section, c.store.GetAllSettings(app, section)});
         }
+        // A key's name is the whole line of its header: a line break in it would end the header.
+        for (const reg::Key& key : keys)
+            if (key.application.find_first_of(u"\r\n") != Text::npos ||
+                key.section.find_first_of(u"\r\n") != Text::npos)
+                throw Refused{u"「" + recordName(key.application, key.section) +
+                              u"」は名前に改行があるため、.reg ファイルに書き出せません。"};
         const std::string file = reg::exportFile(keys, a.empty());
-        if (const Text* output = args.value(u"output"); output && *output != u"-")
+        if (const Text* output = args.value(u"output"); output && *output != u"-") {
+            refuseStoreFile(c.store, *output);
             c.io.writeFile(*output, file);
-        else
+        } else {
             c.io.outBytes(file);
+        }
         return kDone;
+    }
+
+private:
+    // The prefix's own registry files, by whatever path or link leads to them: the export would
+    // replace the registry with its text.
+    static void refuseStoreFile([[maybe_unused]] const SettingsStore& store,
+                                [[maybe_unused]] std::u16string_view output) {
+#ifndef _WIN32
+        namespace fs = std::filesystem;
+        const fs::path target(utf16ToUtf8(output));
+        const fs::path prefix(utf16ToUtf8(store.Location()));
+        std::error_code error;
+        const fs::path resolved = fs::weakly_canonical(target, error);
+        for (const char* name : {"user.reg", "system.reg", "userdef.reg"}) {
+            const fs::path own = prefix / name;
+            std::error_code e1, e2;
+            if (fs::equivalent(target, own, e1) ||
+                (!error && fs::weakly_canonical(own, e2) == resolved && !e2))
+                throw UsageError{u"「" + Text(output) +
+                                 u"」は Wine のプレフィックスのレジストリ"
+                                 u"ファイル（" +
+                                 utf8ToUtf16(name) +
+                                 u"）です。書き出し先には"
+                                 u"できません。"};
+        }
+#endif
     }
 };
 

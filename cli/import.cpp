@@ -2,6 +2,7 @@
 
 #include "case_fold.h"
 #include "reg_file.h"
+#include "store_error.h"
 #include "text_codec.h"
 
 #include <cstdint>
@@ -11,6 +12,14 @@
 namespace keyloft::cli {
 
 namespace {
+
+void checkNames(const Change& c) {
+    errors::checkApplicationName(c.application);
+    if (c.kind != Change::Kind::DeleteApplication)
+        errors::checkSectionName(c.section);
+    if (c.kind == Change::Kind::Save || c.kind == Change::Kind::DeleteKey)
+        errors::checkKeyName(c.key);
+}
 
 Text folded(std::u16string_view name) {
     Text f(name);
@@ -34,37 +43,48 @@ public:
 
     void add(const Change& c) {
         using Kind = Change::Kind;
-        App* app = find(c.application);
+        // A file's settings come section by section: the last one is found again without a look.
+        const bool again = last_.app && c.application == last_.application &&
+                           c.section == last_.section &&
+                           (c.kind == Kind::Save || c.kind == Kind::DeleteKey);
+        App* app = again ? last_.app : find(c.application);
         if (c.kind == Kind::DeleteApplication) {
+            last_ = {};
             if (app) {
                 steps_.push_back({c, u"deleted", app->name});
                 apps_.erase(folded(c.application));
             }
             return;
         }
-        auto section =
-            app ? app->sections.find(folded(c.section)) : decltype(app->sections)::iterator();
-        const bool hasSection = app && section != app->sections.end();
+        Section* s = again ? last_.found : nullptr;
+        if (!again && app) {
+            auto section = app->sections.find(folded(c.section));
+            s = section == app->sections.end() ? nullptr : &section->second;
+        }
         if (c.kind == Kind::DeleteSection) {
-            if (hasSection) {
-                steps_.push_back({c, u"deleted", recordName(app->name, section->second.name)});
+            last_ = {};
+            if (s) {
+                steps_.push_back({c, u"deleted", recordName(app->name, s->name)});
                 // The sections below it go with it, as regedit deletes a key.
-                const Text below = section->first + u'\\';
+                const Text below = folded(c.section) + u'\\';
                 auto end = app->sections.lower_bound(below);
                 while (end != app->sections.end() && end->first.starts_with(below))
                     ++end;
                 app->sections.erase(app->sections.lower_bound(below), end);
-                app->sections.erase(section);
+                app->sections.erase(folded(c.section));
             }
             return;
         }
-        Section* s = hasSection ? &section->second : nullptr;
         auto key = s ? s->settings.find(folded(c.key)) : decltype(s->settings)::iterator();
         const bool hasKey = s && key != s->settings.end();
         if (c.kind == Kind::DeleteKey) {
             if (hasKey) {
                 steps_.push_back({c, u"deleted", recordName(app->name, s->name, key->second.key)});
                 s->settings.erase(key);
+            } else if (s && s->stored) {
+                // A value of another kind is no setting: the import deletes settings only.
+                if (auto refusal = nonStringValue(store_, app->name, s->name, c.key, true))
+                    refusals_.push_back(std::move(*refusal));
             }
             return;
         }
@@ -80,6 +100,7 @@ public:
                                           Section{c.section.substr(0, at), {}, false});
             s = &(app->sections[folded(c.section)] = Section{c.section, {}, false});
         }
+        last_ = {c.application, c.section, app, s};
         // Only strings are listed: another kind under the name would be lost to the write. Only a
         // section the store holds can hold one (and each look costs a pass over a Wine file).
         if (!hasKey && s->stored)
@@ -106,6 +127,11 @@ private:
     struct App {
         Text name;
         std::map<Text, Section> sections;
+    };
+    struct Last {
+        Text application, section; // as the change spelt them
+        App* app = nullptr;
+        Section* found = nullptr;
     };
 
     // The application as the store has it, read the first time a change names it.
@@ -136,6 +162,7 @@ private:
     std::map<Text, App> apps_;
     std::vector<Step> steps_;
     std::vector<Text> refusals_;
+    Last last_;
 };
 
 class Import final : public Command {
@@ -174,6 +201,22 @@ public:
             c.io.err(u"keyloft-cli: 取り込みを拒否しました。何も書き込んでいません。\n");
             return kUsage;
         }
+        // The names the store would refuse, refused before anything is planned: a dry run says
+        // what the import would.
+        bool badName = false;
+        for (std::size_t i = 0; i < read.changes.size(); ++i) {
+            try {
+                checkNames(read.changes[i]);
+            } catch (const StoreError& e) {
+                c.io.err(
+                    file + u':' + utf8ToUtf16(digits(static_cast<std::uint64_t>(read.lines[i]))) +
+                    u": エラー " + utf8ToUtf16(digits(static_cast<std::uint64_t>(e.number()))) +
+                    u": " + e.description() + u'\n');
+                badName = true;
+            }
+        }
+        if (badName)
+            throw Refused{u"取り込みを拒否しました。何も書き込んでいません。"};
         Plan plan(c.store);
         for (const Change& change : read.changes)
             plan.add(change);
@@ -210,8 +253,9 @@ public:
 private:
     static void report(Context& c, const std::vector<Plan::Step>& steps, std::size_t count) {
         if (!c.json) {
+            const Text separator = c.null ? Text(1, u'\0') : Text(u"\t");
             for (std::size_t i = 0; i < count; ++i)
-                c.io.out(Text(steps[i].what) + u'\t' + steps[i].record + Text(c.end()));
+                c.io.out(Text(steps[i].what) + separator + steps[i].record + Text(c.end()));
             return;
         }
         Text out = u"[";

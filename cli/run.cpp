@@ -125,6 +125,7 @@ int run(const std::vector<Text>& arguments, Io& io, const StoreOpener& open) {
             prefix = std::move(*found);
         }
         const std::unique_ptr<SettingsStore> store = open(prefix);
+        store->CheckReadable();
         Context context{*store, io, args.has(u"json"), args.has(u"null")};
         return command->run(args, context);
     } catch (const UsageError& e) {

@@ -19,7 +19,25 @@ public:
 
     int run(const Arguments& args, Context& c) const override {
         const auto& a = args.positional;
-        const Text value = a.size() == 4 ? a[3] : utf8ToUtf16(c.io.readInput());
+        // A name is one line, as the edit dialog takes it: a line break in a key's name could not
+        // be exported to a .reg file, and the dialog could not show it.
+        constexpr std::u16string_view what[] = {u"アプリケーション名", u"セクション名",
+                                                u"キー名称"};
+        for (std::size_t i = 0; i < 3; ++i)
+            if (a[i].find_first_of(u"\r\n") != Text::npos)
+                throw UsageError{Text(what[i]) + u"に改行は使えません。"};
+        Text value;
+        if (a.size() == 4) {
+            value = a[3];
+        } else {
+            const std::string input = c.io.readInput();
+            std::size_t invalidAt = 0;
+            auto decoded = strictUtf8ToUtf16(input, invalidAt);
+            if (!decoded)
+                throw UsageError{u"標準入力が UTF-8 ではありません（" +
+                                 utf8ToUtf16(digits(invalidAt + 1)) + u" バイト目）。"};
+            value = std::move(*decoded);
+        }
         if (auto refusal = nonStringValue(c.store, a[0], a[1], a[2]))
             throw Refused{std::move(*refusal)};
         c.store.SaveSetting(a[0], a[1], a[2], value);

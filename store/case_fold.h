@@ -4,8 +4,9 @@
 
 namespace keyloft {
 
-// Registry names compare the way Wine compares them: each UTF-16 unit lowercased (Unicode simple
-// lowercase, the whole BMP), a name before any longer name it begins.
+// Registry names compare the way wineserver compares them: each UTF-16 unit lowercased by one fixed
+// table (Wine's, which pairs the units Windows' uppercase table pairs), a name before any longer
+// name it begins.
 char16_t foldCase(char16_t c);
 int compareNames(std::u16string_view a, std::u16string_view b);
 inline bool sameName(std::u16string_view a, std::u16string_view b) {

@@ -3,6 +3,7 @@
 #include "case_fold.h"
 #include "text_codec.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <optional>
@@ -165,6 +166,13 @@ Text fromUtf16le(std::string_view bytes) {
     return text;
 }
 
+// A file in the code page: its first line says REGEDIT4, as regedit finds the header (after blanks,
+// before nothing else; with a BOM it is no ANSI file).
+bool isRegedit4(std::string_view bytes) {
+    const std::size_t at = bytes.find_first_not_of(" \t");
+    return at != std::string_view::npos && bytes.substr(at).starts_with("REGEDIT4");
+}
+
 class Reader {
 public:
     Reader(Text text, bool ansi, std::string_view codePage) : ansi_(ansi), codePage_(codePage) {
@@ -182,17 +190,15 @@ public:
     }
 
     Import read() {
-        std::size_t i = 0;
-        while (i < lines_.size() && trimmed(lines_[i]).empty())
-            ++i;
-        const std::u16string_view head = i < lines_.size() ? trimmed(lines_[i]) : u"";
+        // The header is the first line, as regedit reads it: what comes before it (a blank line,
+        // a comment, a UTF-8 BOM before REGEDIT4) leaves the file's encoding in doubt.
+        const std::u16string_view head = trimmed(lines_.front());
         if (head != kHeader5 && head != kHeader4) {
-            refuse(static_cast<long>(i + 1),
-                   u"regedit の .reg ファイルではありません（1 行目が「Windows Registry Editor "
-                   u"Version 5.00」でも「REGEDIT4」でもありません）。");
+            refuse(1, u"regedit の .reg ファイルではありません（1 行目が「Windows Registry Editor "
+                      u"Version 5.00」でも「REGEDIT4」でもありません）。");
             return std::move(result_);
         }
-        for (++i; i < lines_.size(); ++i) {
+        for (std::size_t i = 1; i < lines_.size(); ++i) {
             const long number = static_cast<long>(i + 1);
             const std::u16string_view line = trimmed(lines_[i]);
             if (line.empty() || line.front() == u';' || line.front() == u'#')
@@ -487,24 +493,48 @@ std::string exportFile(const std::vector<Key>& keys, bool base) {
 }
 
 Import importFile(std::string_view bytes, std::string_view codePage) {
+    const auto refused = [](long line, Text reason) {
+        Import refusal;
+        refusal.refusals.push_back({line, std::move(reason)});
+        return refusal;
+    };
+    const auto lineOf = [&](std::size_t at) {
+        return 1 + static_cast<long>(std::count(bytes.begin(), bytes.begin() + at, '\n'));
+    };
     Text text;
     bool ansi = false;
     if (bytes.starts_with("\xff\xfe")) {
         text = fromUtf16le(bytes.substr(2));
-    } else if (bytes.starts_with("\xef\xbb\xbf")) {
-        text = utf8ToUtf16(bytes.substr(3));
-    } else if (bytes.starts_with("REGEDIT4")) {
+        if (bytes.size() % 2)
+            return refused(1 + static_cast<long>(std::count(text.begin(), text.end(), u'\n')),
+                           u"UTF-16 のファイルが途中で切れています。");
+    } else if (isRegedit4(bytes)) {
         auto decoded = decodeAnsi(bytes, codePage);
         if (!decoded) {
-            Import refused;
-            refused.refusals.push_back({1, u"REGEDIT4 のファイルがコードページ " +
-                                               utf8ToUtf16(codePage) + u" で読めません。"});
-            return refused;
+            const Text name = utf8ToUtf16(codePage);
+            if (!decodeAnsi("REGEDIT4", codePage))
+                return refused(1,
+                               u"REGEDIT4 のファイルがコードページ " + name + u" で読めません。");
+            // The first line that does not decode (no trail byte of a double-byte code page is a
+            // line feed).
+            std::size_t at = 0;
+            for (std::size_t end; (end = bytes.find('\n', at)) != std::string_view::npos &&
+                                  decodeAnsi(bytes.substr(at, end - at), codePage);)
+                at = end + 1;
+            return refused(lineOf(at), u"コードページ " + name + u" で読めないバイトがあります。");
         }
         text = std::move(*decoded);
         ansi = true;
     } else {
-        text = utf8ToUtf16(bytes);
+        const std::size_t bom = bytes.starts_with("\xef\xbb\xbf") ? 3 : 0;
+        if (bom && isRegedit4(bytes.substr(bom)))
+            return refused(1, u"REGEDIT4 のファイルに UTF-8 の BOM があります（REGEDIT4 は ANSI "
+                              u"のコードページで書かれます）。");
+        std::size_t invalidAt = 0;
+        auto decoded = strictUtf8ToUtf16(bytes.substr(bom), invalidAt);
+        if (!decoded)
+            return refused(lineOf(bom + invalidAt), u"UTF-8 として正しくないバイトがあります。");
+        text = std::move(*decoded);
     }
     return Reader(std::move(text), ansi, codePage).read();
 }

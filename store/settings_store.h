@@ -89,6 +89,10 @@ public:
     // Where the settings live, for the user to tell stores apart: the Wine prefix's folder, or
     // the registry key.
     virtual Text Location() const = 0;
+    // Throws the StoreError that keeps the settings from being read, if any: on a Wine prefix, a
+    // user.reg that is no Wine registry (1011) or cannot be read (1012). The reads above show such
+    // a store as empty, as the window shows it; a program that prints them asks first.
+    virtual void CheckReadable() const {}
 };
 
 // PREFIX/user.reg, or while a wineserver runs for the prefix, the registry it keeps, reached

@@ -35,10 +35,9 @@ void appendUtf8(std::string& out, char32_t cp) {
     }
 }
 
-} // namespace
-
-std::u16string utf8ToUtf16(std::string_view utf8) {
-    std::u16string out;
+// Decodes until the end, or in `strict` mode until the first invalid sequence, whose start it
+// returns; npos when there was none.
+std::size_t decodeUtf8(std::string_view utf8, std::u16string& out, bool strict) {
     out.reserve(utf8.size());
     std::size_t i = 0;
     while (i < utf8.size()) {
@@ -58,6 +57,8 @@ std::u16string utf8ToUtf16(std::string_view utf8) {
         } else if ((b & 0xF8) == 0xF0) {
             len = 4, cp = b & 0x07, min = 0x10000;
         } else {
+            if (strict)
+                return i;
             ++i; // stray continuation or invalid lead byte
             continue;
         }
@@ -69,12 +70,30 @@ std::u16string utf8ToUtf16(std::string_view utf8) {
             cp = (cp << 6) | (c & 0x3F);
         }
         if (j < len || cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+            if (strict)
+                return i;
             i += j; // drop the broken sequence
             continue;
         }
         appendCodePoint(out, cp);
         i += len;
     }
+    return std::string_view::npos;
+}
+
+} // namespace
+
+std::u16string utf8ToUtf16(std::string_view utf8) {
+    std::u16string out;
+    decodeUtf8(utf8, out, false);
+    return out;
+}
+
+std::optional<std::u16string> strictUtf8ToUtf16(std::string_view utf8, std::size_t& invalidAt) {
+    std::u16string out;
+    invalidAt = decodeUtf8(utf8, out, true);
+    if (invalidAt != std::string_view::npos)
+        return std::nullopt;
     return out;
 }
 

@@ -313,21 +313,34 @@ public:
             modify([&](RegFile& reg) -> std::optional<StoreError> {
                 const std::uint64_t now = wine::fileTimeNow();
                 for (std::size_t i = 0; i < changes.size();) {
-                    // A run of settings into one section: one look for its key.
+                    // A run of settings written into one section, or deleted from it: one look
+                    // for its key.
+                    const Change::Kind kind = changes[i].kind;
                     std::size_t end = i;
                     std::vector<RegFile::NamedData> values;
-                    while (end < changes.size() && changes[end].kind == Change::Kind::Save &&
+                    std::vector<Text> names;
+                    while (end < changes.size() && changes[end].kind == kind &&
+                           (kind == Change::Kind::Save || kind == Change::Kind::DeleteKey) &&
                            sameName(changes[end].application, changes[i].application) &&
                            sameName(changes[end].section, changes[i].section)) {
-                        values.emplace_back(changes[end].key, stringData(changes[end].value));
+                        if (kind == Change::Kind::Save)
+                            values.emplace_back(changes[end].key, stringData(changes[end].value));
+                        else
+                            names.push_back(changes[end].key);
                         ++end;
                     }
-                    if (values.empty()) {
-                        applyTo(reg, changes[i++], now);
-                        continue;
+                    const wine::Path path =
+                        settingsPath(changes[i].application, changes[i].section);
+                    if (!values.empty()) {
+                        reg.setValues(path, values, wine::kRegSz, now);
+                    } else if (!names.empty()) {
+                        const std::size_t deleted = reg.deleteValues(path, names, now);
+                        if (deleted < names.size())
+                            throw errors::notFound(errors::NameKind::Key, names[deleted]);
+                    } else {
+                        applyTo(reg, changes[i], now);
+                        end = i + 1;
                     }
-                    reg.setValues(settingsPath(changes[i].application, changes[i].section), values,
-                                  wine::kRegSz, now);
                     i = end;
                 }
                 return std::nullopt;
@@ -342,6 +355,23 @@ public:
     }
 
     Text Location() const override { return pathText(prefix_); }
+
+    void CheckReadable() const override {
+        if (current() || wine::runningServer(prefix_))
+            return; // read from the file, or through the server
+        wine::FileBytes bytes;
+        int error = 0;
+        struct stat st {};
+        const ReadResult read = posix::readWhole(file_, bytes, error, st);
+        if (read == ReadResult::Failed)
+            throw errors::readFailed(pathText(file_), errnoText(error));
+        try {
+            if (read == ReadResult::Ok)
+                RegFile::load(std::move(bytes));
+        } catch (const wine::ParseError& e) {
+            throw errors::unparsable(pathText(file_), e.line, utf8ToUtf16(e.reason));
+        }
+    }
 
 private:
     // The running server's reply, when one runs; reads that cannot reach it read the file, as

@@ -106,7 +106,8 @@ public:
     // Edits; `now` is the FILETIME stamped on every block they change.
     void setValue(const Path& key, std::u16string_view name, std::uint32_t type,
                   const std::vector<std::uint8_t>& data, std::uint64_t now);
-    // As setValue of each in turn, with one look through the file for the key.
+    // As setValue of each in turn, with one look through the file for the key and one rewrite of
+    // each of its blocks: linear in the values, not quadratic.
     using NamedData = std::pair<Text, std::vector<std::uint8_t>>;
     void setValues(const Path& key, std::span<const NamedData> values, std::uint32_t type,
                    std::uint64_t now);
@@ -132,8 +133,12 @@ private:
     std::string_view textOf(const Block& b) const;
     std::string& ownText(Block& b);
     Survey survey(const Path& key) const;
-    void setIn(const std::vector<std::size_t>& same, std::u16string_view name, std::uint32_t type,
-               const std::vector<std::uint8_t>& data, std::uint64_t now);
+    struct Named {
+        std::u16string_view name;
+        const std::vector<std::uint8_t>* data;
+    };
+    void setIn(const std::vector<std::size_t>& same, std::span<const Named> sorted,
+               std::uint32_t type, std::uint64_t now);
     std::vector<Layout> layouts(const std::vector<std::size_t>& blocks) const;
     static bool needsBlock(const Survey& s, const std::vector<Layout>& layouts);
     void edit(Block& b, const Layout& layout, std::vector<Splice> splices, std::uint64_t now);
@@ -142,11 +147,24 @@ private:
     void dropTrailingBlankLine();
     void reconcile(const Path& key, std::uint64_t now);
 
+    // Every edit: the file differs from the one loaded, and what a read took from it is stale.
+    void changed() {
+        edited_ = true;
+        lookup_.reset();
+    }
+
     FileBytes source_;
     std::string eol_ = "\n";
     Block head_;                // everything before the first block: header, #arch, comments
     std::vector<Block> blocks_; // file order
     bool edited_ = false;
+    // The values of the key findValue read last: asked name after name (an import's look at each
+    // new name), a key's values are read once.
+    struct Lookup {
+        Path key;
+        std::vector<Value> values;
+    };
+    mutable std::optional<Lookup> lookup_;
 };
 
 } // namespace keyloft::wine

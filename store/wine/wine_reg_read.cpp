@@ -599,18 +599,16 @@ std::vector<Value> RegFile::values(const Path& key) const {
 }
 
 std::optional<Value> RegFile::findValue(const Path& key, std::u16string_view name) const {
-    std::optional<Value> found;
-    Layout layout;
-    Value scratch;
-    PathScan scan(key);
-    bool fresh = false;
-    for (const Block& b : blocks_)
-        if (scan.place(textOf(b), fresh).kind == Placement::Same)
-            walkBlock(textOf(b), 1, layout, scratch, [&](const Value& v) {
-                if (sameName(v.name, name))
-                    found = v; // the last one wins
-            });
-    return found;
+    if (!lookup_ || lookup_->key != key)
+        lookup_ = Lookup{key, values(key)};
+    const std::vector<Value>& all = lookup_->values;
+    const auto it =
+        std::lower_bound(all.begin(), all.end(), name, [](const Value& v, std::u16string_view n) {
+            return compareNames(v.name, n) < 0;
+        });
+    if (it == all.end() || !sameName(it->name, name))
+        return std::nullopt;
+    return *it;
 }
 
 RegFile::Survey RegFile::survey(const Path& key) const {

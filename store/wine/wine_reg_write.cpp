@@ -130,7 +130,7 @@ std::uint64_t fileTimeNow() {
 std::string& RegFile::ownText(Block& b) {
     if (!b.own)
         b.own = std::make_unique<std::string>(textOf(b));
-    edited_ = true;
+    changed();
     return *b.own;
 }
 
@@ -183,7 +183,7 @@ void RegFile::edit(Block& b, const Layout& layout, std::vector<Splice> splices, 
     }
     out.append(text, at, std::string::npos);
     b.own = std::make_unique<std::string>(std::move(out));
-    edited_ = true;
+    changed();
 }
 
 void RegFile::insertBlock(const Path& key, std::string body, std::size_t at, std::uint64_t now) {
@@ -205,7 +205,7 @@ void RegFile::insertBlock(const Path& key, std::string body, std::size_t at, std
     }
     blocks_.insert(blocks_.begin() + static_cast<std::ptrdiff_t>(at),
                    Block{0, 0, std::make_unique<std::string>(std::move(text))});
-    edited_ = true;
+    changed();
 }
 
 // The blank line that separated a removed last block goes with it, so the file still ends the way
@@ -231,7 +231,7 @@ void RegFile::removeBlocks(const std::vector<std::size_t>& ascending) {
             blocks_[kept++] = std::move(blocks_[i]);
     }
     blocks_.resize(kept);
-    edited_ = true;
+    changed();
     if (hadLast)
         dropTrailingBlankLine();
 }
@@ -260,53 +260,99 @@ void RegFile::setValue(const Path& key, std::u16string_view name, std::uint32_t 
 
 void RegFile::setValues(const Path& key, std::span<const NamedData> values, std::uint32_t type,
                         std::uint64_t now) {
-    Survey s = survey(key);
-    for (const auto& [name, data] : values) {
-        if (s.same.empty()) {
-            insertBlock(key, valueLine(name, type, data, eol_), s.insertAt, now);
-            s.same.push_back(s.insertAt);
-        } else {
-            setIn(s.same, name, type, data, now);
-        }
+    if (values.empty())
+        return;
+    // The batch as one call after the other leaves it: a name's first spelling with its last data,
+    // in the registry's order.
+    std::vector<std::size_t> order(values.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return compareNames(values[a].first, values[b].first) < 0;
+    });
+    std::vector<Named> merged;
+    merged.reserve(values.size());
+    for (const std::size_t i : order) {
+        if (!merged.empty() && sameName(merged.back().name, values[i].first))
+            merged.back().data = &values[i].second;
+        else
+            merged.push_back({values[i].first, &values[i].second});
+    }
+    const Survey s = survey(key);
+    if (s.same.empty()) {
+        std::string body;
+        for (const Named& v : merged)
+            body += valueLine(v.name, type, *v.data, eol_);
+        insertBlock(key, std::move(body), s.insertAt, now);
+    } else {
+        setIn(s.same, merged, type, now);
     }
     // The deepest key that existed has a new subkey.
     if (s.depth < key.size())
         reconcile(Path(key.begin(), key.begin() + static_cast<std::ptrdiff_t>(s.depth)), now);
 }
 
-void RegFile::setIn(const std::vector<std::size_t>& same, std::u16string_view name,
-                    std::uint32_t type, const std::vector<std::uint8_t>& data, std::uint64_t now) {
+// One look at the key's blocks and one rewrite of each that changes, whatever the number of names.
+void RegFile::setIn(const std::vector<std::size_t>& same, std::span<const Named> sorted,
+                    std::uint32_t type, std::uint64_t now) {
     const std::vector<Layout> l = layouts(same);
-    const Value* first = nullptr;
-    std::size_t lastBlock = 0;
+    struct Entry {
+        std::size_t block;
+        const Value* value;
+    };
+    std::vector<Entry> entries;
     for (std::size_t i = 0; i < l.size(); ++i)
         for (const Value& v : l[i].values)
-            if (sameName(v.name, name)) {
-                first = first ? first : &v;
-                lastBlock = i;
-            }
-    if (first) {
-        // The key keeps the name's first spelling; earlier duplicates go, the last is replaced.
-        for (std::size_t i = 0; i < l.size(); ++i) {
-            std::vector<Splice> splices;
-            for (const Value& v : l[i].values)
-                if (sameName(v.name, name))
-                    splices.push_back({v.begin, v.end, {}});
-            if (splices.empty())
-                continue;
-            if (i == lastBlock)
-                splices.back().with = valueLine(first->name, type, data, l[i].eol);
-            edit(blocks_[same[i]], l[i], std::move(splices), now);
+            entries.push_back({i, &v});
+    const auto less = [](const Entry& a, const Entry& b) {
+        return compareNames(a.value->name, b.value->name) < 0;
+    };
+    if (!std::is_sorted(entries.begin(), entries.end(), less))
+        std::stable_sort(entries.begin(), entries.end(), less);
+    // A new name goes before the first value of the first block that sorts after it: the first
+    // whose running maximum does, so that a block out of order is searched as well.
+    const Layout& front = l.front();
+    std::vector<const Value*> runningMax;
+    for (const Value& v : front.values)
+        runningMax.push_back(runningMax.empty() || compareNames(v.name, runningMax.back()->name) > 0
+                                 ? &v
+                                 : runningMax.back());
+    std::vector<std::vector<Splice>> inserts(l.size()), replaces(l.size());
+    for (const Named& n : sorted) {
+        const auto lo = std::lower_bound(entries.begin(), entries.end(), n.name,
+                                         [](const Entry& e, std::u16string_view name) {
+                                             return compareNames(e.value->name, name) < 0;
+                                         });
+        auto hi = lo;
+        while (hi != entries.end() && sameName(hi->value->name, n.name))
+            ++hi;
+        if (lo != hi) {
+            // The key keeps the name's first spelling; earlier duplicates go, the last is replaced.
+            for (auto it = lo; it != hi; ++it)
+                replaces[it->block].push_back({it->value->begin, it->value->end, {}});
+            const Entry& last = *(hi - 1);
+            replaces[last.block].back().with =
+                valueLine(lo->value->name, type, *n.data, l[last.block].eol);
+            continue;
         }
-    } else {
-        const Layout& b = l.front();
-        std::size_t at = b.values.empty() ? b.optionsEnd : b.values.back().end;
-        for (const Value& v : b.values)
-            if (compareNames(v.name, name) > 0) {
-                at = v.begin;
-                break;
-            }
-        edit(blocks_[same.front()], b, {{at, at, valueLine(name, type, data, b.eol)}}, now);
+        const auto after = std::upper_bound(runningMax.begin(), runningMax.end(), n.name,
+                                            [](std::u16string_view name, const Value* v) {
+                                                return compareNames(name, v->name) < 0;
+                                            });
+        const std::size_t at =
+            after != runningMax.end()
+                ? front.values[static_cast<std::size_t>(after - runningMax.begin())].begin
+            : front.values.empty() ? front.optionsEnd
+                                   : front.values.back().end;
+        inserts.front().push_back({at, at, valueLine(n.name, type, *n.data, front.eol)});
+    }
+    for (std::size_t i = 0; i < l.size(); ++i) {
+        // Before a value replaced at the same place, the new one that sorts before it.
+        std::vector<Splice>& splices = inserts[i];
+        splices.insert(splices.end(), std::make_move_iterator(replaces[i].begin()),
+                       std::make_move_iterator(replaces[i].end()));
+        if (!splices.empty())
+            edit(blocks_[same[i]], l[i], std::move(splices), now);
     }
 }
 

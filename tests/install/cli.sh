@@ -92,4 +92,68 @@ check 3 "" "$refusal
 keyloft-cli: 取り込みを拒否しました。何も書き込んでいません。" import "$dir/num.reg"
 cmp -s "$dir/before" "$dir/p/user.reg" || { echo "user.reg changed by a refusal"; failed=1; }
 
+# Hostile input: an unreadable file, a name set or import would pass but the store or the round
+# trip would not, a write over the registry itself; each refused, user.reg as it was.
+reg5='Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\Num\\Sec]\n'
+long=$(printf '%0256d' 0)
+printf "$reg5"'"a\\0b"="v"\n' >"$dir/nul.reg"
+printf "$reg5"'"%016384d"="v"\n' 0 >"$dir/longkey.reg"
+printf "$reg5"'"count"=-\n' >"$dir/dword.reg"
+printf 'Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\%s\\Sec]\n"k"="v"\n' \
+    "$long" >"$dir/longapp.reg"
+printf 'Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\Num\\S\000c]\n"k"="v"\n' \
+    >"$dir/nulsec.reg"
+: >"$dir/empty.reg"
+ln -s "$dir/p/user.reg" "$dir/link.reg"
+cp "$dir/p/user.reg" "$dir/before"
+refused="keyloft-cli: 取り込みを拒否しました。何も書き込んでいません。"
+notReg="regedit の .reg ファイルではありません（1 行目が「Windows Registry Editor Version 5.00」でも「REGEDIT4」でもありません）。"
+own="は Wine のプレフィックスのレジストリファイル（user.reg）です。書き出し先にはできません。
+詳しくは「keyloft-cli export --help」を参照してください。"
+for dry in -n ""; do
+    check 3 "" "$dir/nul.reg:4: エラー 1004: キー名称に NUL 文字は使えません。
+$refused" import $dry "$dir/nul.reg"
+    check 3 "" "$dir/nulsec.reg:4: エラー 1004: セクション名に NUL 文字は使えません。
+$refused" import $dry "$dir/nulsec.reg"
+    check 3 "" "$dir/longapp.reg:4: エラー 1003: アプリケーション名が長すぎます（255 文字まで）。
+$refused" import $dry "$dir/longapp.reg"
+    check 3 "" "$dir/longkey.reg:4: エラー 1003: キー名称が長すぎます（16383 文字まで）。
+$refused" import $dry "$dir/longkey.reg"
+    check 3 "" "keyloft-cli: キー名称「count」には文字列以外の値（REG_DWORD）が登録されています。取り込みは文字列の設定だけを削除するため、削除しません（Num\\Sec\\count）。
+$refused" import $dry "$dir/dword.reg"
+done
+check 2 "" "$dir/empty.reg:1: $notReg
+$refused" import "$dir/empty.reg"
+check 2 "" "keyloft-cli: 「$dir」を読めません: Is a directory
+詳しくは「keyloft-cli import --help」を参照してください。" import "$dir"
+check 2 "" "keyloft-cli: アプリケーション名に改行は使えません。
+詳しくは「keyloft-cli set --help」を参照してください。" set "$(printf 'a\nb')" Sec k v
+check 2 "" "keyloft-cli: セクション名に改行は使えません。
+詳しくは「keyloft-cli set --help」を参照してください。" set App "$(printf 's\rt')" k v
+check 2 "" "keyloft-cli: 「$dir/link.reg」$own" export -o "$dir/link.reg"
+check 2 "" "keyloft-cli: 「$dir/p/../p/user.reg」$own" export -o "$dir/p/../p/user.reg"
+cmp -s "$dir/before" "$dir/p/user.reg" || { echo "user.reg changed by hostile input"; failed=1; }
+
+# With -0 the change and its record are two fields.
+printf "$reg5"'"fresh"="v"\n' >"$dir/fresh.reg"
+WINEPREFIX="$dir/none" "$cli" --prefix "$dir/p" -0 import -n "$dir/fresh.reg" | tr '\0' '|' >"$dir/out"
+[ "$(cat "$dir/out")" = "added|Num\\Sec\\fresh|" ] || { echo "-0 import: $(cat "$dir/out")"; failed=1; }
+
+# What set and import take comes back through export and import: names of every odd kind.
+for name in ' lead' 'trail ' 'semi;colon' 'br]acket' '-dash' '日本語' "$(printf 'tab\there')"; do
+    check 0 "" "" set "Trip$name" "Sec$name" "key$name" "value$name"
+done
+printf 'Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\TripImport\\Sec]\n"line\\nbreak"="a"\n"quote\\"s"="b"\n' \
+    >"$dir/odd.reg"
+check 0 "added${tab}TripImport\\Sec\\line
+break
+added${tab}TripImport\\Sec\\quote\"s" "" import "$dir/odd.reg"
+check 0 "" "" delete Num # a number, which no .reg of settings carries
+WINEPREFIX="$dir/none" "$cli" --prefix "$dir/p" export >"$dir/all.reg"
+printf 'WINE REGISTRY Version 2\n' >"$dir/p/user.reg"
+WINEPREFIX="$dir/none" "$cli" --prefix "$dir/p" import "$dir/all.reg" >/dev/null ||
+    { echo "the export did not import"; failed=1; }
+WINEPREFIX="$dir/none" "$cli" --prefix "$dir/p" export >"$dir/all.again"
+cmp -s "$dir/all.reg" "$dir/all.again" || { echo "the round trip changed the export"; failed=1; }
+
 exit $failed

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace keyloft::testing {
 namespace {
 
@@ -110,7 +112,7 @@ TEST(RegFile, ImportReadsBothRegeditsForms) {
 
 TEST(RegFile, Regedit4IsReadInTheCodePageNamed) {
     const std::string file =
-        "REGEDIT4\r\n\r\n" + kBase + "\\\x93\xfa\x96\x7b\\S]\r\n\"k\"=\"\x83\x65\"\r\n";
+        " \tREGEDIT4\r\n\r\n" + kBase + "\\\x93\xfa\x96\x7b\\S]\r\n\"k\"=\"\x83\x65\"\r\n";
     const auto read = reg::importFile(file);
     ASSERT_EQ(read.changes.size(), 1u);
     EXPECT_EQ(read.changes[0], (Change{Kind::Save, u"日本", u"S", u"k", u"テ"}));
@@ -132,6 +134,10 @@ TEST(RegFile, AnythingOutsideTheSettingsIsRefusedLineByLine) {
          "[HKEY_CURRENT_USER\\Software\\Wine]\n\"a\"=\"b\"\n[HKEY_LOCAL_MACHINE\\Software\\VB and "
          "VBA Program Settings\\A\\S]\n",
          {3, 5}},
+        {"a root and a base path spelt with letters Wine keeps apart",
+         "[H\u212aEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\A\\S]\n"
+         "[HKEY_CURRENT_USER\\Software\\VB and VBA Program Sett\u0130ngs\\A\\S]\n",
+         {3, 4}},
         {"a value at application level, an empty step, the default value",
          kBase + "\\A]\n\"k\"=\"v\"\n" + kBase + "\\A\\\\T]\n" + kBase + "\\A\\S]\n@=\"v\"\n",
          {4, 5, 7}},
@@ -150,11 +156,42 @@ TEST(RegFile, AnythingOutsideTheSettingsIsRefusedLineByLine) {
             lines.push_back(r.line);
         EXPECT_EQ(lines, c.lines) << c.what;
     }
-    const auto notReg = reg::importFile("hello\n");
-    ASSERT_EQ(notReg.refusals.size(), 1u);
-    EXPECT_EQ(utf16ToUtf8(notReg.refusals[0].reason),
-              "regedit の .reg ファイルではありません（1 行目が「Windows Registry Editor Version "
-              "5.00」でも「REGEDIT4」でもありません）。");
+}
+
+// Bytes the file's encoding cannot carry refuse the whole file at their line, and the header is
+// where regedit looks for it: on the first line, so that nothing before it decides the encoding.
+TEST(RegFile, TextTheEncodingCannotCarryRefusesTheFile) {
+    const std::string notReg = "regedit の .reg ファイルではありません（1 行目が「Windows Registry "
+                               "Editor Version 5.00」でも「REGEDIT4」でもありません）。";
+    const std::string utf8 = "UTF-8 として正しくないバイトがあります。";
+    const std::string v5 = "Windows Registry Editor Version 5.00\r\n\r\n" + kBase + "\\A\\S]\r\n";
+    const std::string v4 = "REGEDIT4\r\n\r\n" + kBase + "\\A\\S]\r\n";
+    const std::vector<std::tuple<const char*, std::string, long, std::string>> cases = {
+        {"bytes that are no UTF-8 in a name",
+         v5 + "\"\xff\xfe"
+              "b\"=\"v\"\r\n",
+         4, utf8},
+        {"CP932 in a 5.00 file", v5 + "\"k\"=\"\x83\x65\x83X\x83g\"\r\n", 4, utf8},
+        {"in a key name", v5 + kBase + "\\A\\Sec\x80]\r\n", 4, utf8},
+        {"after a UTF-8 BOM", "\xef\xbb\xbf" + v5 + "\"k\"=\"\xc0\xaf\"\r\n", 4, utf8},
+        {"a byte CP932 has not", v4 + "\"k\"=\"\x83\x65\"\r\n\"m\"=\"\x81\"\r\n", 5,
+         "コードページ CP932 で読めないバイトがあります。"},
+        {"REGEDIT4 after a UTF-8 BOM", "\xef\xbb\xbf" + v4, 1,
+         "REGEDIT4 のファイルに UTF-8 の BOM があります（REGEDIT4 は ANSI のコードページで書かれま"
+         "す）。"},
+        {"REGEDIT4 after a blank line", "\r\n" + v4, 1, notReg},
+        {"5.00 after a comment", "; c\n" + v5, 1, notReg},
+        {"an empty file", "", 1, notReg},
+        {"UTF-16 cut short", "\xff\xfe" + utf16le(utf8ToUtf16(v5)) + "\"", 4,
+         "UTF-16 のファイルが途中で切れています。"},
+    };
+    for (const auto& [what, file, line, reason] : cases) {
+        const auto read = reg::importFile(file);
+        ASSERT_EQ(read.refusals.size(), 1u) << what;
+        EXPECT_EQ(read.refusals[0].line, line) << what;
+        EXPECT_EQ(utf16ToUtf8(read.refusals[0].reason), reason) << what;
+        EXPECT_TRUE(read.changes.empty()) << what;
+    }
 }
 
 // Offline a batch is one rewrite: the change that fails leaves the file as it was.

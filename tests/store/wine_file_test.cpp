@@ -5,8 +5,6 @@
 #include "temp_prefix.h"
 #include "wine/wine_reg_file.h"
 
-#include <clocale>
-#include <cwctype>
 #include <list>
 #include <map>
 #include <regex>
@@ -77,12 +75,48 @@ std::vector<std::pair<std::string, std::string>> blocksOf(const std::string& tex
     return out;
 }
 
-// The lowercase table against the C library's, unit by unit over the whole BMP: they differ
-// nowhere.
-TEST(CaseFold, AgreesWithTowlowerOverTheWholeBmp) {
-    ASSERT_NE(std::setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
-    for (std::wint_t c = 0; c <= 0xFFFF; ++c)
-        ASSERT_EQ(foldCase(static_cast<char16_t>(c)), std::towlower(c)) << std::hex << c;
+// The table against the one wineserver loads (l_intl.nls: a header, then the uppercase and the
+// lowercase table, each after its size in words, each three levels of offsets to a delta), unit by
+// unit over the whole BMP.
+TEST(CaseFold, AgreesWithWinesOwnTableOverTheWholeBmp) {
+    const std::string nls = readFile("/usr/share/wine/nls/l_intl.nls");
+    if (nls.empty())
+        GTEST_SKIP() << "no Wine installed";
+    const auto word = [&](std::size_t i) {
+        return static_cast<std::uint16_t>(static_cast<unsigned char>(nls[2 * i]) |
+                                          static_cast<unsigned char>(nls[2 * i + 1]) << 8);
+    };
+    const std::size_t lower = word(0) + word(word(0)) + 1u;
+    const auto at = [&](std::size_t i) { return word(lower + i); };
+    for (unsigned c = 0; c <= 0xFFFF; ++c) {
+        const auto wine =
+            static_cast<char16_t>(c + at(at(at(c >> 8) + ((c >> 4) & 15)) + (c & 15)));
+        ASSERT_EQ(foldCase(static_cast<char16_t>(c)), wine) << std::hex << c;
+    }
+}
+
+// A batch of values into one key is one rewrite, and leaves the file as one value after the other
+// would: over duplicate blocks and values out of order, with names repeated in the batch.
+TEST(RegFileBatch, LeavesTheFileAsOneValueAfterTheOther) {
+    const std::string text = kHeader + "\n[" + kVb +
+                             "A\\S] 1\n#time=1\n\"m\"=\"1\"\n\"c\"=\"2\"\n" + "\"M\"=\"3\"\n\n[" +
+                             kVb + "A\\S] 1\n\"x\"=\"4\"\n\"C\"=\"5\"\n";
+    const std::vector<std::pair<Text, Text>> values = {
+        {u"b", u"1"}, {u"m", u"2"},      {u"B", u"3"}, {u"z", u"4"}, {u"c", u"5"},
+        {u"a", u"6"}, {u"\u212A", u"7"}, {u"k", u"8"}, {u"y", u"9"}};
+    for (const Names& key : {Names{u"Software", u"VB and VBA Program Settings", u"A", u"S"},
+                             Names{u"Software", u"VB and VBA Program Settings", u"A", u"New"}}) {
+        std::vector<wine::RegFile::NamedData> batch;
+        auto oneByOne = wine::RegFile::load(wine::FileBytes(text));
+        for (const auto& [name, value] : values) {
+            batch.emplace_back(
+                name, std::vector<std::uint8_t>{static_cast<std::uint8_t>(value[0]), 0, 0, 0});
+            oneByOne.setValue(key, name, wine::kRegSz, batch.back().second, 7);
+        }
+        auto together = wine::RegFile::load(wine::FileBytes(text));
+        together.setValues(key, batch, wine::kRegSz, 7);
+        EXPECT_EQ(together.text(), oneByOne.text());
+    }
 }
 
 class WineFile : public ::testing::Test, protected TempPrefix {};

@@ -5,6 +5,7 @@
 #include "agreement_data.h"
 #include "store_backend.h"
 #include "temp_prefix.h"
+#include "text_codec.h"
 #include "wine/live/wine_server.h"
 
 #include <algorithm>
@@ -251,6 +252,61 @@ TEST_F(WineInterop, WineTakesAPrefixKeyloftCreated) {
     EXPECT_NE(query("First\\Run", fresh.prefix()).find("    k    REG_SZ    "), std::string::npos);
     settle(fresh.prefix()); // Wine made the rest of the prefix around our file
     EXPECT_EQ(fresh.open()->GetSetting(u"First", u"Run", u"k"), u"日本");
+}
+
+// Names Wine keeps apart although the C library's towlower pairs them (and two it takes for one):
+// made by Wine's regedit, listed in Wine's order; an import that deletes one of a pair leaves the
+// other, offline and through a running server, and stops at the border of the settings.
+TEST_F(WineInterop, NamesCompareAsWineComparesThem) {
+    const Text apart = u"ik\u00df\u00e5\u0130\u01c5\u01c6\u01c8\u01c9\u01cb\u01cc\u01f2\u01f3"
+                       u"\u03b8\u03c9\u03f4\u1e9e\u2126\u212a\u212b"; // in Wine's order
+    const Text base = u"HKEY_CURRENT_USER\\Software\\VB and VBA Program ";
+    const auto reg = [&](const std::vector<Text>& headers) {
+        Text text = u"\xfeffWindows Registry Editor Version 5.00\r\n\r\n";
+        for (const Text& h : headers)
+            text += u"[" + h + u"]\r\n" + (h[0] == u'-' ? u"" : u"\"v\"=\"x\"\r\n") + u"\r\n";
+        const fs::path file = shared.path() / "fold.reg";
+        std::string bytes;
+        for (const char16_t c : text)
+            bytes += {static_cast<char>(c & 0xff), static_cast<char>(c >> 8)};
+        writeFile(file, bytes);
+        return file.string();
+    };
+    std::vector<Text> headers;
+    for (const char16_t c : apart + u"K\u00c5") // the last two are k and å again
+        headers.push_back(base + u"Settings\\Fold\\" + c);
+    headers.push_back(base + u"Sett\u0130ngs\\Fold");
+    ASSERT_EQ(wine({kWine, "regedit", "/S", reg(headers)}), 0);
+    settle();
+    std::vector<Text> names;
+    for (const char16_t c : apart)
+        names.emplace_back(1, c);
+    const Text fold = u"Software\\VB and VBA Program Settings\\Fold";
+    EXPECT_EQ(shared.open()->EnumRegSubKeys(fold), names);
+
+    const auto imported = [&](const Text& header) {
+        return run({KEYLOFT_CLI, "--prefix", shared.prefix().string(), "import",
+                    reg({u"-" + base + header})});
+    };
+    const auto wineHas = [&](const Text& key) {
+        return wine({"env", "LC_ALL=C.UTF-8", kWine, "reg", "query",
+                     utf16ToUtf8(u"HKCU\\Software\\VB and VBA Program " + key)}) == 0;
+    };
+    EXPECT_EQ(imported(u"Settings\\Fold\\k"), 0);
+    EXPECT_EQ(imported(u"Settings\\Fold\\i"), 0);
+    EXPECT_TRUE(wineHas(u"Settings\\Fold\\\u212a")) << "went with k";
+    EXPECT_FALSE(wineHas(u"Settings\\Fold\\k"));
+    settle();
+    serve();
+    EXPECT_EQ(imported(u"Settings\\Fold\\\u00df"), 0);
+    std::erase_if(names, [](const Text& n) { return n == u"k" || n == u"i" || n == u"\u00df"; });
+    EXPECT_EQ(live()->EnumRegSubKeys(fold), names);
+    end();
+    EXPECT_EQ(imported(u"Settings\\Fold"), 0);
+    EXPECT_TRUE(wineHas(u"Sett\u0130ngs\\Fold")) << "outside the settings, deleted";
+    EXPECT_EQ(
+        wine({kWine, "reg", "delete", "HKCU\\Software\\VB and VBA Program Sett\xc4\xb0ngs", "/f"}),
+        0);
 }
 
 // What both regedits must carry exactly, in keyloft-cli's .reg files and in Wine's own.

@@ -26,4 +26,12 @@ check 2 "" --bogus
 check 2 "" list --prefix x
 check 3 "" set A 'x\y' k v
 check 0 "" delete "日本語のアプリ"
+# The Kelvin sign is no K to the registry, nor to the command line's own look for a name.
+check 0 "" set kapp S1 k v
+check 0 "" set "Kapp" S2 k v
+check 0 "S2" list "Kapp"
+check 0 "S1" list KAPP
+check 0 "" delete kapp
+check 0 "S2" list "Kapp"
+check 0 "" delete "Kapp"
 exit $failed
