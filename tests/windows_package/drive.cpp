@@ -3,7 +3,8 @@
 //   wait TITLE=N      until exactly N visible top-level windows are titled TITLE (15 s at most)
 //   key CHORD         a key with its modifiers, e.g. ctrl+n, shift+tab, return, delete, o
 //   type TEXT         the text, typed (keys where the layout has them, else VK_PACKET)
-//   click X,Y         a left click at X,Y of the client area of the foreground window
+//   click X,Y         a left click at X,Y of the client area of the foreground window, once
+//                     that is the active, enabled window under the point (15 s at most)
 //   dblclick X,Y      the same, twice
 //   value PATH=TEXT   HKCU\PATH (key\name) holds the string TEXT
 //   nokey PATH        HKCU\PATH is no key
@@ -80,6 +81,27 @@ std::string titles(const std::vector<Shown>& shown) {
     return all;
 }
 
+std::string windowName(HWND window) {
+    if (!window)
+        return "none";
+    wchar_t title[256] = {};
+    GetWindowTextW(window, title, 256);
+    char handle[32];
+    std::snprintf(handle, sizeof handle, "%p", static_cast<void*>(window));
+    return std::string(handle).append(" [").append(narrow(title)).append("]");
+}
+
+// Where the foreground thread's input goes, for a step that fails.
+std::string inputState() {
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(0, &info))
+        return "the foreground thread's input state cannot be read";
+    return "foreground " + windowName(GetForegroundWindow()) + ", active " +
+           windowName(info.hwndActive) + ", focus " + windowName(info.hwndFocus) + ", capture " +
+           windowName(info.hwndCapture) + ", flags " + std::to_string(info.flags);
+}
+
 // Input goes to the foreground window: the newest one with the title, unless a modal one is up.
 void waitFor(const std::wstring& title, int count) {
     std::vector<Shown> shown;
@@ -104,7 +126,7 @@ void waitFor(const std::wstring& title, int count) {
         Sleep(100);
     }
     fail("not ", std::to_string(count), " windows titled \"", narrow(title),
-         "\" within 15 s; shown: ", titles(shown));
+         "\" within 15 s; shown: ", titles(shown), "; ", inputState());
 }
 
 void send(std::vector<INPUT> inputs, DWORD pause = 150) {
@@ -192,6 +214,43 @@ void typeText(const std::wstring& text) {
     Sleep(150);
 }
 
+// A click goes where a user's would: to the active, enabled window under the point, which holds
+// no capture and is in no menu or move loop. Just after a dialog closes, the window behind it
+// becomes so a moment later; a click sent before then is lost.
+void waitClickable(HWND window, POINT point) {
+    std::string why;
+    for (int tries = 0; tries < 150; ++tries, Sleep(100)) {
+        GUITHREADINFO info = {};
+        info.cbSize = sizeof info;
+        if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info)) {
+            why = "its thread's state cannot be read";
+            continue;
+        }
+        const HWND under = WindowFromPoint(point);
+        if (info.hwndActive != window)
+            why = "it is not the active window";
+        else if (!IsWindowEnabled(window))
+            why = "it is disabled";
+        else if (info.hwndCapture)
+            why = "a window holds the mouse capture";
+        else if (info.flags & (GUI_INMENUMODE | GUI_INMOVESIZE | GUI_POPUPMENUMODE))
+            why = "it is in a menu or move loop";
+        else if (!under || GetAncestor(under, GA_ROOT) != window)
+            why = "another window is under the point";
+        else
+            return;
+    }
+    fail("the foreground window would not take a click within 15 s: ", why, "; ", inputState());
+}
+
+// When the last click's button went up: a click sooner than the double-click time after it, near
+// it, would make a double click of the two.
+DWORD lastClick = 0;
+
+// Every button event carries the point. Wine hit-tests a mouse message when the program takes it
+// from its queue, at the cursor as it is then, and its X11 driver moves the cursor to where an X
+// event said the pointer was, even when that event is stale (the crossing events a window mapped
+// or a move loop makes): a press sent with no point then lands wherever that put the cursor.
 void click(const std::string& at, int times) {
     int x = 0, y = 0;
     if (std::sscanf(at.c_str(), "%d,%d", &x, &y) != 2)
@@ -200,23 +259,24 @@ void click(const std::string& at, int times) {
     POINT point = {x, y};
     if (!window || !ClientToScreen(window, &point))
         fail("no foreground window to click in");
+    waitClickable(window, point);
+    while (GetTickCount() - lastClick <= GetDoubleClickTime())
+        Sleep(50);
     // Absolute coordinates run from 0 to 65535 across the primary screen.
     const int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
-    INPUT move = {};
-    move.type = INPUT_MOUSE;
-    move.mi.dx = static_cast<LONG>((point.x * 65535 + width / 2) / (width - 1));
-    move.mi.dy = static_cast<LONG>((point.y * 65535 + height / 2) / (height - 1));
-    move.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-    send({move});
+    const auto mouse = [&](DWORD button) {
+        INPUT input = {};
+        input.type = INPUT_MOUSE;
+        input.mi.dx = static_cast<LONG>((point.x * 65535 + width / 2) / (width - 1));
+        input.mi.dy = static_cast<LONG>((point.y * 65535 + height / 2) / (height - 1));
+        input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | button;
+        return input;
+    };
+    send({mouse(0)});
     for (int i = 0; i < times; ++i) {
-        INPUT down = {}, up = {};
-        down.type = up.type = INPUT_MOUSE;
-        down.mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-        up.mi.dwFlags = MOUSEEVENTF_LEFTUP;
-        SendInput(1, &down, sizeof(INPUT));
-        SendInput(1, &up, sizeof(INPUT));
-        Sleep(50);
+        send({mouse(MOUSEEVENTF_LEFTDOWN), mouse(MOUSEEVENTF_LEFTUP)}, 50);
     }
+    lastClick = GetTickCount();
     Sleep(300);
 }
 
