@@ -14,7 +14,8 @@ function(keyloft_literal out text quote)
 endfunction()
 
 # Writes the files into `dir` from the project's version and KEYLOFT_COMMENT,
-# KEYLOFT_LEGAL_NOTICE, KEYLOFT_HOMEPAGE, KEYLOFT_APP_ID and KEYLOFT_ICON_FILE.
+# KEYLOFT_LEGAL_NOTICE, KEYLOFT_HOMEPAGE, KEYLOFT_README_FROM_PROGRAM, KEYLOFT_APP_ID and
+# KEYLOFT_ICON_FILE.
 function(keyloft_identity_sources dir)
     # The text version has a two-digit minor and a four-digit revision: 1.2.1 is "1.02.0001".
     math(EXPR minor "100 + ${PROJECT_VERSION_MINOR}")
@@ -22,7 +23,7 @@ function(keyloft_identity_sources dir)
     string(SUBSTRING ${minor} 1 2 minor)
     string(SUBSTRING ${revision} 1 4 revision)
     set(KEYLOFT_VERSION_TEXT "${PROJECT_VERSION_MAJOR}.${minor}.${revision}")
-    foreach(name COMMENT LEGAL_NOTICE HOMEPAGE APP_ID)
+    foreach(name COMMENT LEGAL_NOTICE HOMEPAGE README_FROM_PROGRAM APP_ID)
         keyloft_literal(KEYLOFT_CXX_${name} "${KEYLOFT_${name}}" "\\\"")
     endforeach()
     foreach(name COMMENT LEGAL_NOTICE)
