@@ -77,6 +77,26 @@ void ProcessIo::err(std::u16string_view text) {
 }
 
 std::string ProcessIo::readInput() {
+#ifdef _WIN32
+    // Typed on a console: read as UTF-16, whatever the console's code page, up to Ctrl+Z (the end
+    // of a console's input, as the C runtime takes it), the console's CRLF line ends as LF.
+    HANDLE console = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    if (GetConsoleMode(console, &mode)) {
+        std::u16string typed;
+        wchar_t buffer[4096];
+        DWORD read = 0;
+        while (typed.find(u'\x1a') == typed.npos &&
+               ReadConsoleW(console, buffer, std::size(buffer), &read, nullptr) && read > 0)
+            typed.append(buffer, buffer + read);
+        typed.erase(std::min(typed.find(u'\x1a'), typed.size()));
+        std::u16string text;
+        for (std::size_t i = 0; i < typed.size(); ++i)
+            if (typed[i] != u'\r' || i + 1 == typed.size() || typed[i + 1] != u'\n')
+                text += typed[i];
+        return utf16ToUtf8(text);
+    }
+#endif
     std::string bytes;
     char buffer[65536];
     std::size_t n = 0;

@@ -1,14 +1,17 @@
 #include "about.h"
 
 #include "browser_opener.h"
+#include "home_page.h"
 #include "program_info.h"
 #include "resource_images.h"
 
+#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QStyleOptionFocusRect>
 #include <QStylePainter>
+#include <QUrl>
 
 namespace keyloft {
 
@@ -115,7 +118,7 @@ About::About(BrowserOpener& browser, QWidget* parent) : QDialog(parent) {
     cmdOK->setDefault(true); // Enter; Esc rejects, which closes the box as well
     connect(cmdOK, &QPushButton::clicked, this, &QDialog::accept);
 
-    const QString address = fromIdentity(identity::kHomePage);
+    const QString address = homePage(QCoreApplication::applicationDirPath());
     URL_Label = new LinkLabel(address, browser, this);
     URL_Label->setObjectName(u"URL_Label"_s);
     URL_Label->setGeometry(twips(180), twips(1440), twips(2520), twips(195));
@@ -145,9 +148,11 @@ void About::Form_Load() {
     URL_Label->setPalette(blue);
     URL_Label->setCursor(handCursor());
 
-    // A long address keeps clear of the button: shortened in the middle, opened whole.
+    // A long address keeps clear of the button: shortened in the middle, opened whole. It reads
+    // as the user would write it (a folder テスト フォルダ, not %E3%83%86...).
     const int room = cmdOK->x() - URL_Label->x() - twips(60);
-    URL_Label->setText(QFontMetrics(link).elidedText(URL_Label->address(), Qt::ElideMiddle, room));
+    const QString shown = QUrl(URL_Label->address()).toDisplayString();
+    URL_Label->setText(QFontMetrics(link).elidedText(shown, Qt::ElideMiddle, room));
     for (QLabel* label : {lblTitle, lblComment, lblVersion, CopyRight})
         fit(*label, width() - label->x());
     fit(*URL_Label, room);

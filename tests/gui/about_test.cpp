@@ -1,6 +1,6 @@
 #include "about.h"
 #include "finder_driver.h"
-#include "program_identity.h"
+#include "home_page.h"
 #include "scripted_message_boxes.h"
 
 #include <QApplication>
@@ -18,6 +18,13 @@ namespace {
 
 QLabel* label(const QDialog& box, const QString& name) {
     return box.findChild<QLabel*>(name);
+}
+
+// Where the link leads from here: the installed-tree checks copy this test beside an installed
+// program and name the README they expect; in the build tree, the build's own rule.
+QString expectedHomePage() {
+    return qEnvironmentVariable("KEYLOFT_EXPECTED_HOME_PAGE",
+                                homePage(QCoreApplication::applicationDirPath()));
 }
 
 } // namespace
@@ -120,8 +127,39 @@ private slots:
             QVERIFY(!box.isVisible());
         });
         window_->action(u"MenuAbout"_s)->trigger();
-        const auto address = QString::fromStdU16String(std::u16string(identity::kHomePage));
-        QCOMPARE(window_->browser().opened, QStringList(opened, address));
+        QCOMPARE(window_->browser().opened, QStringList(opened, expectedHomePage()));
+    }
+
+    // The README's address from the program's folder, wherever that lies, as a browser reads it.
+    void readmeAddress_data() {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("relative");
+        QTest::addColumn<QString>("address");
+        QTest::newRow("Windows, beside the program")
+            << u"C:/users/太郎/テスト フォルダ/Keyloft"_s << u"README.md"_s
+            << u"file:///C:/users/%E5%A4%AA%E9%83%8E/%E3%83%86%E3%82%B9%E3%83%88%20"
+               u"%E3%83%95%E3%82%A9%E3%83%AB%E3%83%80/Keyloft/README.md"_s;
+        QTest::newRow("Linux, the doc folder of the prefix")
+            << u"/opt/Keyloft 1.3/bin"_s << u"../share/doc/keyloft/README.md"_s
+            << u"file:///opt/Keyloft%201.3/share/doc/keyloft/README.md"_s;
+        QTest::newRow("what a URL would take for its own")
+            << u"/srv/a#b%c?d;e/bin"_s << u"../share/doc/keyloft/README.md"_s
+            << u"file:///srv/a%23b%25c%3Fd;e/share/doc/keyloft/README.md"_s;
+    }
+
+    void readmeAddress() {
+        QFETCH(QString, folder);
+        QFETCH(QString, relative);
+        QFETCH(QString, address);
+        QCOMPARE(fileAddress(folder, relative), address);
+    }
+
+    // The box shows the address as the user would write it, and opens it encoded.
+    void addressShown() {
+        About box(window_->browser(), &window_->window());
+        const auto* link = static_cast<const LinkLabel*>(label(box, u"URL_Label"_s));
+        QCOMPARE(link->address(), expectedHomePage());
+        QVERIFY2(!link->text().contains(u'%'), qPrintable(link->text()));
     }
 };
 

@@ -1,10 +1,13 @@
-// Reads back, from this program's own file, the icon and the version record that keyloft.rc
-// gives Keyloft.exe, as Explorer reads them for the file's properties and its icon.
+// Reads back, from this program's own file, the icon, the version record and the manifest that
+// keyloft.rc gives Keyloft.exe, as Explorer reads them for the file's properties and its icon and
+// as Windows reads the manifest when it starts the program; and keyloft-cli.exe's manifest.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <cstdlib>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -56,6 +59,28 @@ TEST(WindowsResource, Icon) {
         EXPECT_TRUE(icon && GetIconInfo(icon, &info) &&
                     GetObjectW(info.hbmColor, sizeof bitmap, &bitmap) && bitmap.bmWidth == size)
             << size;
+    }
+}
+
+// What Windows reads from the manifest: no elevation, Windows 10 and 11 known, long paths; and
+// no DPI setting, which Qt makes itself.
+TEST(WindowsResource, Manifest) {
+    const char* cli = std::getenv("KEYLOFT_CLI_PROGRAM");
+    ASSERT_TRUE(cli);
+    for (HMODULE module :
+         {GetModuleHandleW(nullptr), LoadLibraryExA(cli, nullptr, LOAD_LIBRARY_AS_DATAFILE)}) {
+        ASSERT_TRUE(module);
+        HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+        ASSERT_TRUE(found);
+        const std::string_view manifest(
+            static_cast<const char*>(LockResource(LoadResource(module, found))),
+            SizeofResource(module, found));
+        for (const std::string_view part :
+             {R"(<requestedExecutionLevel level="asInvoker" uiAccess="false"/>)",
+              R"(<supportedOS Id="{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"/>)",
+              "<ws2:longPathAware>true</ws2:longPathAware>", "</assembly>"})
+            EXPECT_NE(manifest.find(part), manifest.npos) << part;
+        EXPECT_EQ(manifest.find("dpiAware"), manifest.npos);
     }
 }
 
