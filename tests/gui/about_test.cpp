@@ -40,7 +40,7 @@ private slots:
             QCOMPARE(box.minimumSize(), box.maximumSize());
             QVERIFY(!(box.windowFlags() & Qt::WindowMinMaxButtonsHint));
             QCOMPARE(label(box, u"lblTitle"_s)->text(), u"Keyloft"_s);
-            QCOMPARE(label(box, u"lblVersion"_s)->text(), u"ﾊﾞｰｼﾞｮﾝ: 1.2.1"_s);
+            QCOMPARE(label(box, u"lblVersion"_s)->text(), u"ﾊﾞｰｼﾞｮﾝ: 1.3.0"_s);
             QCOMPARE(label(box, u"lblComment"_s)->text(), u"比較的安全なﾚｼﾞｽﾄﾘｴﾃﾞｨﾀ"_s);
             QCOMPARE(label(box, u"CopyRight"_s)->text(), u"© 2026 Keyloft developers"_s);
             QVERIFY(!label(box, u"picIcon"_s)->pixmap().isNull());

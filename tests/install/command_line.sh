@@ -32,9 +32,9 @@ for prefix in prefix other; do
     printf 'WINE REGISTRY Version 2\n' >"$dir/$prefix/system.reg"
 done
 
-run 0 "Keyloft 1.2.1" "" --version
+run 0 "Keyloft 1.3.0" "" --version
 run 0 "使い方: $program [オプション] [PREFIX]" "" --help
-run 0 "Keyloft 1.2.1" "" -platform offscreen --version
+run 0 "Keyloft 1.3.0" "" -platform offscreen --version
 run 2 "" "keyloft: 「$dir/empty」$not_prefix" "$dir/empty"
 run 2 "" "keyloft: 「$dir/prefix/system.reg」$not_prefix" "$dir/prefix/system.reg"
 run 2 "" "keyloft: 「$dir/none/user.reg」$not_prefix" "$dir/none/user.reg"

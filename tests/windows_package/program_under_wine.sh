@@ -32,7 +32,7 @@ add 'HKCU\Software\Wine\Explorer\Desktops' Default 800x600
 
 timeout 60 "$wine" "$folder/Keyloft.exe" --version >"$work/version.txt" ||
     fail "Keyloft.exe --version: status $?"
-[ "$(tr -d '\r' <"$work/version.txt")" = "Keyloft 1.2.1" ] ||
+[ "$(tr -d '\r' <"$work/version.txt")" = "Keyloft 1.3.0" ] ||
     fail "Keyloft.exe --version wrote '$(cat "$work/version.txt")'"
 echo "ok: Keyloft.exe --version to a redirected stdout"
 

@@ -25,21 +25,21 @@ TEST(WindowsResource, VersionRecord) {
     const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(query(L"\\"));
     const auto* language = static_cast<const WORD*>(query(L"\\VarFileInfo\\Translation"));
     ASSERT_TRUE(fixed && language);
-    // Version 1,2,0,1 of an application; Japanese, Unicode.
+    // Version 1,3,0,0 of an application; Japanese, Unicode.
     EXPECT_EQ((std::vector<DWORD>{fixed->dwFileVersionMS, fixed->dwFileVersionLS,
                                   fixed->dwProductVersionMS, fixed->dwProductVersionLS,
                                   fixed->dwFileType, language[0], language[1]}),
-              (std::vector<DWORD>{0x00010002, 1, 0x00010002, 1, VFT_APP, 0x0411, 1200}));
+              (std::vector<DWORD>{0x00010003, 0, 0x00010003, 0, VFT_APP, 0x0411, 1200}));
     const std::pair<const wchar_t*, std::wstring> strings[] = {
         {L"Comments", L"比較的安全なﾚｼﾞｽﾄﾘｴﾃﾞｨﾀ"},
         {L"FileDescription", L"Keyloft"},
-        {L"FileVersion", L"1.02.0001"},
+        {L"FileVersion", L"1.03.0000"},
         {L"InternalName", L"Keyloft"},
         {L"LegalCopyright", L"© 2026 Keyloft developers"},
         {L"LegalTrademarks", L"© 2026 Keyloft developers"},
         {L"OriginalFilename", L"Keyloft.exe"},
         {L"ProductName", L"Keyloft"},
-        {L"ProductVersion", L"1.02.0001"},
+        {L"ProductVersion", L"1.03.0000"},
     };
     for (const auto& [name, value] : strings) {
         const auto* text = static_cast<const wchar_t*>(
