@@ -24,7 +24,7 @@ check 0 '"値 😀"' get --json "日本語のアプリ" "設定" "鍵"
 check 1 "" get "日本語のアプリ" "設定" "none"
 check 2 "" --bogus
 check 2 "" list --prefix x
-check 3 "" set A 'x\y' k v
+check 3 "" set A 'x\\y' k v
 check 0 "" delete "日本語のアプリ"
 # The Kelvin sign is no K to the registry, nor to the command line's own look for a name.
 check 0 "" set kapp S1 k v

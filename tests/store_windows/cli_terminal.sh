@@ -46,7 +46,7 @@ wait_prompt
 for line in 'keyloft-cli set 日本語のアプリ 設定 鍵 "値 ｶﾅ"' 'echo %ERRORLEVEL%' \
     'keyloft-cli get 日本語のアプリ 設定 鍵' 'keyloft-cli list 日本語のアプリ' \
     'keyloft-cli get 日本語のアプリ 設定 無い' 'echo %ERRORLEVEL%' \
-    'keyloft-cli --bogus' 'echo %ERRORLEVEL%' 'keyloft-cli set A x\y k v' 'echo %ERRORLEVEL%' \
+    'keyloft-cli --bogus' 'echo %ERRORLEVEL%' 'keyloft-cli set A x\\y k v' 'echo %ERRORLEVEL%' \
     'keyloft-cli set 日本語のアプリ 設定 入力' '一行目 ｶﾅ' 'two' $'\x1a' \
     'echo %ERRORLEVEL%' 'keyloft-cli get --json 日本語のアプリ 設定 入力' \
     'keyloft-cli delete 日本語のアプリ' 'echo %ERRORLEVEL%'; do
@@ -74,8 +74,8 @@ keyloft-cli: 不明なオプションです: --bogus
 詳しくは「keyloft-cli --help」を参照してください。
 >echo %ERRORLEVEL%
 2
->keyloft-cli set A x\y k v
-keyloft-cli: エラー 1002: セクション名に「\」は使えません。
+>keyloft-cli set A x\\y k v
+keyloft-cli: エラー 1002: セクション名に空の階層があります（「\」の前後には名前が要ります）。
 >echo %ERRORLEVEL%
 3
 >keyloft-cli set 日本語のアプリ 設定 入力
