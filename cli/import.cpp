@@ -21,13 +21,6 @@ void checkNames(const Change& c) {
         errors::checkKeyName(c.key);
 }
 
-Text folded(std::u16string_view name) {
-    Text f(name);
-    for (char16_t& c : f)
-        c = foldCase(c);
-    return f;
-}
-
 // The settings of the applications a file touches, as they are and as each change leaves them:
 // what a change would do is told from it, and a change that would do nothing is dropped.
 class Plan {
@@ -52,13 +45,13 @@ public:
             last_ = {};
             if (app) {
                 steps_.push_back({c, u"deleted", app->name});
-                apps_.erase(folded(c.application));
+                apps_.erase(foldedName(c.application));
             }
             return;
         }
         Section* s = again ? last_.found : nullptr;
         if (!again && app) {
-            auto section = app->sections.find(folded(c.section));
+            auto section = app->sections.find(foldedName(c.section));
             s = section == app->sections.end() ? nullptr : &section->second;
         }
         if (c.kind == Kind::DeleteSection) {
@@ -66,16 +59,16 @@ public:
             if (s) {
                 steps_.push_back({c, u"deleted", recordName(app->name, s->name)});
                 // The sections below it go with it, as regedit deletes a key.
-                const Text below = folded(c.section) + u'\\';
+                const Text below = foldedName(c.section) + u'\\';
                 auto end = app->sections.lower_bound(below);
                 while (end != app->sections.end() && end->first.starts_with(below))
                     ++end;
                 app->sections.erase(app->sections.lower_bound(below), end);
-                app->sections.erase(folded(c.section));
+                app->sections.erase(foldedName(c.section));
             }
             return;
         }
-        auto key = s ? s->settings.find(folded(c.key)) : decltype(s->settings)::iterator();
+        auto key = s ? s->settings.find(foldedName(c.key)) : decltype(s->settings)::iterator();
         const bool hasKey = s && key != s->settings.end();
         if (c.kind == Kind::DeleteKey) {
             if (hasKey) {
@@ -91,14 +84,14 @@ public:
         if (hasKey && key->second.value == c.value)
             return;
         if (!app)
-            app = &(apps_[folded(c.application)] = App{c.application, {}});
+            app = &(apps_[foldedName(c.application)] = App{c.application, {}});
         if (!s) {
             // A write makes the keys on its way, as SaveSetting does.
             for (std::size_t at = c.section.find(u'\\'); at != Text::npos;
                  at = c.section.find(u'\\', at + 1))
-                app->sections.try_emplace(folded(c.section.substr(0, at)),
+                app->sections.try_emplace(foldedName(c.section.substr(0, at)),
                                           Section{c.section.substr(0, at), {}, false});
-            s = &(app->sections[folded(c.section)] = Section{c.section, {}, false});
+            s = &(app->sections[foldedName(c.section)] = Section{c.section, {}, false});
         }
         last_ = {c.application, c.section, app, s};
         // Only strings are listed: another kind under the name would be lost to the write. Only a
@@ -111,7 +104,7 @@ public:
             key->second.value = c.value;
         } else {
             steps_.push_back({c, u"added", recordName(app->name, s->name, c.key)});
-            s->settings[folded(c.key)] = {c.key, c.value};
+            s->settings[foldedName(c.key)] = {c.key, c.value};
         }
     }
 
@@ -136,20 +129,20 @@ private:
 
     // The application as the store has it, read the first time a change names it.
     App* find(std::u16string_view application) {
-        const Text f = folded(application);
+        const Text f = foldedName(application);
         if (!loaded_.insert(f).second) {
             auto it = apps_.find(f);
             return it == apps_.end() ? nullptr : &it->second;
         }
         for (const Text& name : existing_) {
-            if (folded(name) != f)
+            if (foldedName(name) != f)
                 continue;
             App app{name, {}};
             for (const Text& section : store_.GetSections(name)) {
                 Section s{section, {}};
                 for (Setting& setting : store_.GetAllSettings(name, section))
-                    s.settings[folded(setting.key)] = std::move(setting);
-                app.sections[folded(section)] = std::move(s);
+                    s.settings[foldedName(setting.key)] = std::move(setting);
+                app.sections[foldedName(section)] = std::move(s);
             }
             return &(apps_[f] = std::move(app));
         }

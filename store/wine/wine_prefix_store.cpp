@@ -119,12 +119,8 @@ public:
 
     std::vector<Text> EnumRegSubKeys(std::u16string_view keyPath) const override {
         try {
-            if (auto reply = readLive(request(Op::EnumSubKeys).text(keyPath))) {
-                bridge::Reader in(*reply);
-                std::vector<Text> names = in.texts();
-                in.end();
-                return names;
-            }
+            if (auto names = readLiveNames(request(Op::EnumSubKeys).text(keyPath)))
+                return std::move(*names);
             const RegFile* reg = current();
             return reg ? reg->subkeyNames(wine::splitPath(keyPath)) : std::vector<Text>{};
         } catch (...) {
@@ -136,12 +132,8 @@ public:
         try {
             if (!readable(application, u"-"))
                 return {};
-            if (auto reply = readLive(request(Op::EnumSections).text(application))) {
-                bridge::Reader in(*reply);
-                std::vector<Text> sections = in.texts();
-                in.end();
-                return sections;
-            }
+            if (auto sections = readLiveNames(request(Op::EnumSections).text(application)))
+                return std::move(*sections);
             const RegFile* reg = current();
             if (!reg)
                 return {};
@@ -382,6 +374,17 @@ private:
         } catch (const StoreError&) {
             return std::nullopt;
         }
+    }
+
+    // A reply that is a list of names.
+    std::optional<std::vector<Text>> readLiveNames(const bridge::Writer& request) const {
+        auto reply = readLive(request);
+        if (!reply)
+            return std::nullopt;
+        bridge::Reader in(*reply);
+        std::vector<Text> names = in.texts();
+        in.end();
+        return names;
     }
 
     // A write through the running server when one runs, else to the file under the prefix's

@@ -510,10 +510,7 @@ struct KeyTree {
     void add(const Path& path, std::size_t from) {
         KeyTree* level = this;
         for (std::size_t i = from; i < path.size(); ++i) {
-            Text folded = path[i];
-            for (char16_t& c : folded)
-                c = foldCase(c);
-            auto& child = level->children[std::move(folded)];
+            auto& child = level->children[foldedName(path[i])];
             if (!child.second) {
                 child.first = path[i];
                 child.second = std::make_unique<KeyTree>();
