@@ -78,9 +78,7 @@ constexpr CaseRun kLowerRuns[] = {
 
 } // namespace
 
-char16_t foldCase(char16_t c) {
-    if (c < 0x80)
-        return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c;
+char16_t foldWide(char16_t c) {
     const auto* it = std::lower_bound(std::begin(kLowerRuns), std::end(kLowerRuns), c,
                                       [](const CaseRun& r, char16_t u) { return r.last < u; });
     if (it == std::end(kLowerRuns) || c < it->first || (c - it->first) % it->step != 0)

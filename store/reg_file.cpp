@@ -175,18 +175,24 @@ bool isRegedit4(std::string_view bytes) {
 
 class Reader {
 public:
-    Reader(Text text, bool ansi, std::string_view codePage) : ansi_(ansi), codePage_(codePage) {
+    Reader(Text text, bool ansi, std::string_view codePage)
+        : text_(std::move(text)), ansi_(ansi), codePage_(codePage) {
+        const std::u16string_view all = text_;
+        lines_.reserve(static_cast<std::size_t>(std::count(all.begin(), all.end(), u'\n')) + 1);
         std::size_t start = 0;
-        while (start <= text.size()) {
-            std::size_t end = text.find(u'\n', start);
+        while (start <= all.size()) {
+            std::size_t end = all.find(u'\n', start);
             if (end == Text::npos)
-                end = text.size();
+                end = all.size();
             std::size_t stop = end;
-            if (stop > start && text[stop - 1] == u'\r')
+            if (stop > start && all[stop - 1] == u'\r')
                 --stop;
-            lines_.push_back(text.substr(start, stop - start));
+            lines_.push_back(all.substr(start, stop - start));
             start = end + 1;
         }
+        // Most lines are one change each.
+        result_.changes.reserve(lines_.size());
+        result_.lines.reserve(lines_.size());
     }
 
     Import read() {
@@ -290,37 +296,39 @@ private:
     // A quoted text from `s` on (at its opening quote); `s` is left after the closing quote.
     static std::optional<Text> quoted(std::u16string_view& s) {
         Text text;
-        for (std::size_t i = 1; i < s.size(); ++i) {
-            const char16_t c = s[i];
-            if (c == u'"') {
-                s.remove_prefix(i + 1);
+        for (std::size_t i = 1;;) {
+            std::size_t stop = i;
+            while (stop < s.size() && s[stop] != u'"' && s[stop] != u'\\')
+                ++stop;
+            // A "\" at the very end escapes nothing and leaves the quote open.
+            if (stop == s.size() || (s[stop] == u'\\' && stop + 1 == s.size()))
+                return std::nullopt;
+            text.append(s.substr(i, stop - i));
+            if (s[stop] == u'"') {
+                s.remove_prefix(stop + 1);
                 return text;
             }
-            if (c == u'\\' && i + 1 < s.size()) {
-                const char16_t e = s[++i];
-                switch (e) {
-                case u'\\':
-                case u'"':
-                    text += e;
-                    break;
-                case u'n':
-                    text += u'\n';
-                    break;
-                case u'r':
-                    text += u'\r';
-                    break;
-                case u'0':
-                    text += u'\0';
-                    break;
-                default:
-                    text += u'\\';
-                    text += e;
-                }
-                continue;
+            const char16_t e = s[stop + 1];
+            switch (e) {
+            case u'\\':
+            case u'"':
+                text += e;
+                break;
+            case u'n':
+                text += u'\n';
+                break;
+            case u'r':
+                text += u'\r';
+                break;
+            case u'0':
+                text += u'\0';
+                break;
+            default:
+                text += u'\\';
+                text += e;
             }
-            text += c;
+            i = stop + 2;
         }
-        return std::nullopt;
     }
 
     static std::optional<std::vector<std::uint8_t>> hexBytes(std::u16string_view s) {
@@ -453,7 +461,8 @@ private:
                 {Change::Kind::Save, application_, section_, std::move(*name), std::move(*value)});
     }
 
-    std::vector<Text> lines_;
+    Text text_;
+    std::vector<std::u16string_view> lines_;
     bool ansi_;
     std::string_view codePage_;
     Import result_;

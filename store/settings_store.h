@@ -22,6 +22,13 @@ struct Setting {
     friend bool operator==(const Setting&, const Setting&) = default;
 };
 
+// A value of a section by its name and registry type (as in winnt.h).
+struct TypedValue {
+    Text name;
+    std::uint32_t type = 0;
+    friend bool operator==(const TypedValue&, const TypedValue&) = default;
+};
+
 // A failure: number and description.
 class StoreError : public std::exception {
 public:
@@ -68,6 +75,11 @@ public:
     virtual std::optional<std::uint32_t> GetValueType(std::u16string_view application,
                                                       std::u16string_view section,
                                                       std::u16string_view key) const = 0;
+    // The section's named values that are no settings (of another type than a string), with
+    // their types, in the registry's order: what GetValueType finds of another kind, for every
+    // name at once. Empty when the section is missing. Never throws.
+    virtual std::vector<TypedValue> GetNonStringValues(std::u16string_view application,
+                                                       std::u16string_view section) const = 0;
     virtual void SaveSetting(std::u16string_view application, std::u16string_view section,
                              std::u16string_view key,
                              std::u16string_view value) = 0;         // throws StoreError

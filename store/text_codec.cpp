@@ -7,16 +7,6 @@ namespace keyloft {
 
 namespace {
 
-void appendCodePoint(std::u16string& out, char32_t cp) {
-    if (cp < 0x10000) {
-        out.push_back(static_cast<char16_t>(cp));
-    } else {
-        cp -= 0x10000;
-        out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-        out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    }
-}
-
 void appendUtf8(std::string& out, char32_t cp) {
     if (cp < 0x80) {
         out.push_back(static_cast<char>(cp));
@@ -38,12 +28,19 @@ void appendUtf8(std::string& out, char32_t cp) {
 // Decodes until the end, or in `strict` mode until the first invalid sequence, whose start it
 // returns; npos when there was none.
 std::size_t decodeUtf8(std::string_view utf8, std::u16string& out, bool strict) {
-    out.reserve(utf8.size());
+    // No more units than bytes: written in place, the rest cut off when done.
+    const std::size_t start = out.size();
+    out.resize(start + utf8.size());
+    char16_t* to = out.data() + start;
+    const auto done = [&](std::size_t result) {
+        out.resize(static_cast<std::size_t>(to - out.data()));
+        return result;
+    };
     std::size_t i = 0;
     while (i < utf8.size()) {
         const auto b = static_cast<std::uint8_t>(utf8[i]);
         if (b < 0x80) {
-            out.push_back(b);
+            *to++ = b;
             ++i;
             continue;
         }
@@ -58,7 +55,7 @@ std::size_t decodeUtf8(std::string_view utf8, std::u16string& out, bool strict) 
             len = 4, cp = b & 0x07, min = 0x10000;
         } else {
             if (strict)
-                return i;
+                return done(i);
             ++i; // stray continuation or invalid lead byte
             continue;
         }
@@ -71,14 +68,20 @@ std::size_t decodeUtf8(std::string_view utf8, std::u16string& out, bool strict) 
         }
         if (j < len || cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
             if (strict)
-                return i;
+                return done(i);
             i += j; // drop the broken sequence
             continue;
         }
-        appendCodePoint(out, cp);
+        if (cp < 0x10000) {
+            *to++ = static_cast<char16_t>(cp);
+        } else {
+            cp -= 0x10000;
+            *to++ = static_cast<char16_t>(0xD800 + (cp >> 10));
+            *to++ = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+        }
         i += len;
     }
-    return std::string_view::npos;
+    return done(std::string_view::npos);
 }
 
 } // namespace

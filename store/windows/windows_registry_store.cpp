@@ -213,6 +213,26 @@ public:
         return type;
     }
 
+    std::vector<TypedValue> GetNonStringValues(std::u16string_view application,
+                                               std::u16string_view section) const override {
+        std::vector<TypedValue> values;
+        Key key;
+        if (!readableSection(application, section) ||
+            openKey(sectionKeyPath(application, section), KEY_QUERY_VALUE, key) != ERROR_SUCCESS)
+            return values;
+        std::vector<wchar_t> name(errors::kMaxValueNameLength + 1);
+        for (DWORD index = 0;; ++index) {
+            auto nameLength = static_cast<DWORD>(name.size());
+            DWORD type = REG_NONE;
+            if (RegEnumValueW(key.get(), index, name.data(), &nameLength, nullptr, &type, nullptr,
+                              nullptr) != ERROR_SUCCESS)
+                break;
+            if (nameLength != 0 && !isString(type))
+                values.push_back({Text(name.data(), name.data() + nameLength), type});
+        }
+        return values;
+    }
+
     void SaveSetting(std::u16string_view application, std::u16string_view section,
                      std::u16string_view keyName, std::u16string_view value) override {
         errors::checkApplicationName(application);

@@ -47,18 +47,6 @@ wine::Path settingsPath(std::u16string_view application = {}, std::u16string_vie
     return path;
 }
 
-std::vector<std::uint8_t> stringData(std::u16string_view text) {
-    std::vector<std::uint8_t> data;
-    data.reserve(2 * text.size() + 2);
-    for (const char16_t c : text) {
-        data.push_back(static_cast<std::uint8_t>(c & 0xff));
-        data.push_back(static_cast<std::uint8_t>(c >> 8));
-    }
-    data.push_back(0);
-    data.push_back(0);
-    return data;
-}
-
 bridge::Writer request(Op op) {
     return std::move(bridge::Writer().u8(static_cast<std::uint8_t>(op)));
 }
@@ -87,14 +75,24 @@ std::vector<Setting> settingsOf(std::vector<wine::Value> values) {
     return out;
 }
 
+// The named values that are no settings.
+std::vector<TypedValue> nonStringsOf(std::vector<wine::Value> values) {
+    std::vector<TypedValue> out;
+    for (wine::Value& value : values)
+        if (!value.name.empty() && !isStringType(value.type))
+            out.push_back({std::move(value.name), value.type});
+    return out;
+}
+
 // A change of a batch; throws (and so keeps the file unwritten) where the single call would fail.
 void applyTo(RegFile& reg, const Change& c, std::uint64_t now) {
     using Kind = Change::Kind;
     switch (c.kind) {
-    case Kind::Save:
-        reg.setValue(settingsPath(c.application, c.section), c.key, wine::kRegSz,
-                     stringData(c.value), now);
+    case Kind::Save: {
+        const RegFile::NamedText one{c.key, c.value};
+        reg.setStrings(settingsPath(c.application, c.section), {&one, 1}, now);
         return;
+    }
     case Kind::DeleteKey:
         if (reg.deleteValues(settingsPath(c.application, c.section), {&c.key, 1}, now) == 0)
             throw errors::notFound(errors::NameKind::Key, c.key);
@@ -153,21 +151,16 @@ public:
     std::vector<Setting> GetAllSettings(std::u16string_view application,
                                         std::u16string_view section) const override {
         try {
-            if (!readable(application, section))
-                return {};
-            // The key's whole branch in one round trip, in the file's own format.
-            if (auto reply =
-                    readLive(request(Op::SaveKey).text(sectionKeyPath(application, section)))) {
-                bridge::Reader in(*reply);
-                if (!in.u8())
-                    return {};
-                RegFile saved = RegFile::load(wine::FileBytes(in.bytes()));
-                in.end();
-                return settingsOf(saved.values({}));
-            }
-            const RegFile* reg = current();
-            return reg ? settingsOf(reg->values(settingsPath(application, section)))
-                       : std::vector<Setting>{};
+            return settingsOf(sectionValues(application, section));
+        } catch (...) {
+            return {};
+        }
+    }
+
+    std::vector<TypedValue> GetNonStringValues(std::u16string_view application,
+                                               std::u16string_view section) const override {
+        try {
+            return nonStringsOf(sectionValues(application, section));
         } catch (...) {
             return {};
         }
@@ -223,12 +216,13 @@ public:
         errors::checkApplicationName(application);
         errors::checkSectionName(section);
         errors::checkKeyName(key);
-        change(request(Op::SaveSetting).text(application).text(section).text(key).text(value),
-               [&](RegFile& reg) -> std::optional<StoreError> {
-                   reg.setValue(settingsPath(application, section), key, wine::kRegSz,
-                                stringData(value), wine::fileTimeNow());
-                   return std::nullopt;
-               });
+        change(
+            request(Op::SaveSetting).text(application).text(section).text(key).text(value),
+            [&](RegFile& reg) -> std::optional<StoreError> {
+                const RegFile::NamedText one{key, value};
+                reg.setStrings(settingsPath(application, section), {&one, 1}, wine::fileTimeNow());
+                return std::nullopt;
+            });
     }
 
     void DeleteSetting(std::u16string_view application) override {
@@ -309,14 +303,14 @@ public:
                     // for its key.
                     const Change::Kind kind = changes[i].kind;
                     std::size_t end = i;
-                    std::vector<RegFile::NamedData> values;
+                    std::vector<RegFile::NamedText> values;
                     std::vector<Text> names;
                     while (end < changes.size() && changes[end].kind == kind &&
                            (kind == Change::Kind::Save || kind == Change::Kind::DeleteKey) &&
                            sameName(changes[end].application, changes[i].application) &&
                            sameName(changes[end].section, changes[i].section)) {
                         if (kind == Change::Kind::Save)
-                            values.emplace_back(changes[end].key, stringData(changes[end].value));
+                            values.push_back({changes[end].key, changes[end].value});
                         else
                             names.push_back(changes[end].key);
                         ++end;
@@ -324,7 +318,7 @@ public:
                     const wine::Path path =
                         settingsPath(changes[i].application, changes[i].section);
                     if (!values.empty()) {
-                        reg.setValues(path, values, wine::kRegSz, now);
+                        reg.setStrings(path, values, now);
                     } else if (!names.empty()) {
                         const std::size_t deleted = reg.deleteValues(path, names, now);
                         if (deleted < names.size())
@@ -374,6 +368,25 @@ private:
         } catch (const StoreError&) {
             return std::nullopt;
         }
+    }
+
+    // Every value of the section's key, through the server when one runs.
+    std::vector<wine::Value> sectionValues(std::u16string_view application,
+                                           std::u16string_view section) const {
+        if (!readable(application, section))
+            return {};
+        // The key's whole branch in one round trip, in the file's own format.
+        if (auto reply =
+                readLive(request(Op::SaveKey).text(sectionKeyPath(application, section)))) {
+            bridge::Reader in(*reply);
+            if (!in.u8())
+                return {};
+            RegFile saved = RegFile::load(wine::FileBytes(in.bytes()));
+            in.end();
+            return saved.values({});
+        }
+        const RegFile* reg = current();
+        return reg ? reg->values(settingsPath(application, section)) : std::vector<wine::Value>{};
     }
 
     // A reply that is a list of names.

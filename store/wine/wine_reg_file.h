@@ -4,6 +4,7 @@
 #include "settings_store.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -106,11 +107,13 @@ public:
     // Edits; `now` is the FILETIME stamped on every block they change.
     void setValue(const Path& key, std::u16string_view name, std::uint32_t type,
                   const std::vector<std::uint8_t>& data, std::uint64_t now);
-    // As setValue of each in turn, with one look through the file for the key and one rewrite of
-    // each of its blocks: linear in the values, not quadratic.
-    using NamedData = std::pair<Text, std::vector<std::uint8_t>>;
-    void setValues(const Path& key, std::span<const NamedData> values, std::uint32_t type,
-                   std::uint64_t now);
+    // REG_SZ values from their texts, as setValue of each in turn (with the text's UTF-16LE and a
+    // final NUL), with one look through the file for the key and one rewrite of each of its
+    // blocks: linear in the values, not quadratic.
+    struct NamedText {
+        std::u16string_view name, text;
+    };
+    void setStrings(const Path& key, std::span<const NamedText> values, std::uint64_t now);
     void createKey(const Path& key, std::uint64_t now);
     // Deletes the values one name after the other and stops at the first name the key does not
     // hold (any more); returns how many names were deleted.
@@ -133,12 +136,17 @@ private:
     std::string_view textOf(const Block& b) const;
     std::string& ownText(Block& b);
     Survey survey(const Path& key) const;
+    // A value of a batch by its name and place in the batch; its line is written under the name
+    // the key keeps.
     struct Named {
         std::u16string_view name;
-        const std::vector<std::uint8_t>* data;
+        std::size_t index;
     };
+    using LineOf = std::function<void(std::string& out, std::u16string_view name, std::size_t index,
+                                      std::string_view eol)>;
+    void setBatch(const Path& key, std::vector<Named> batch, const LineOf& line, std::uint64_t now);
     void setIn(const std::vector<std::size_t>& same, std::span<const Named> sorted,
-               std::uint32_t type, std::uint64_t now);
+               const LineOf& line, std::uint64_t now);
     std::vector<Layout> layouts(const std::vector<std::size_t>& blocks) const;
     static bool needsBlock(const Survey& s, const std::vector<Layout>& layouts);
     void edit(Block& b, const Layout& layout, std::vector<Splice> splices, std::uint64_t now);

@@ -54,16 +54,21 @@ std::size_t parseString(std::string_view s, std::size_t p, char endChar, Text& o
         }
         if (c != '\\') {
             std::size_t q = p + 1;
-            while (q < s.size() && s[q] != endChar && s[q] != '\\' &&
-                   static_cast<unsigned char>(s[q]) < 0x80)
+            while (q < s.size()) {
+                const char d = s[q];
+                if (d == endChar || d == '\\' || static_cast<unsigned char>(d) >= 0x80)
+                    break;
                 ++q;
+            }
             const std::size_t at = out.size();
             out.resize(at + (q - p));
-            for (std::size_t i = at; p < q; ++i, ++p) {
-                out[i] = static_cast<char16_t>(s[p]);
-                if (ends)
-                    ends->push_back(p + 1);
-            }
+            std::copy(s.begin() + static_cast<std::ptrdiff_t>(p),
+                      s.begin() + static_cast<std::ptrdiff_t>(q),
+                      out.begin() + static_cast<std::ptrdiff_t>(at));
+            if (ends)
+                for (std::size_t i = p; i < q; ++i)
+                    ends->push_back(i + 1);
+            p = q;
             continue;
         }
         if (++p >= s.size())

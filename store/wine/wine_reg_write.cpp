@@ -23,6 +23,22 @@ constexpr std::uint64_t kTicksPerSecond = 10000000ULL;
 void escapeInto(std::string& out, std::u16string_view s, char d1, char d2) {
     static constexpr char kLetters[] = ".......abtnvfr.............e....";
     for (std::size_t i = 0; i < s.size(); ++i) {
+        const auto plain = [&](char16_t u) {
+            return u >= 32 && u < 128 && u != u'\\' && u != d1 && u != d2;
+        };
+        if (plain(s[i])) {
+            // A run of characters that stand for themselves, copied at once.
+            std::size_t end = i + 1;
+            while (end < s.size() && plain(s[end]))
+                ++end;
+            const std::size_t at = out.size();
+            out.resize(at + (end - i));
+            std::copy(s.begin() + static_cast<std::ptrdiff_t>(i),
+                      s.begin() + static_cast<std::ptrdiff_t>(end),
+                      out.begin() + static_cast<std::ptrdiff_t>(at));
+            i = end - 1;
+            continue;
+        }
         const char16_t c = s[i];
         const bool more = i + 1 < s.size();
         if (c > 127) {
@@ -38,12 +54,21 @@ void escapeInto(std::string& out, std::u16string_view s, char d1, char d2) {
                 out += digits(c, 8, octalNext ? 3 : 0);
             }
         } else {
-            const char a = static_cast<char>(c);
-            if (a == '\\' || a == d1 || a == d2)
-                out += '\\';
-            out += a;
+            out += '\\';
+            out += static_cast<char>(c);
         }
     }
+}
+
+// A REG_SZ value's line, as valueLine writes it for the text with its final NUL.
+void stringLine(std::string& out, std::u16string_view name, std::u16string_view text,
+                std::string_view eol) {
+    out += '"';
+    escapeInto(out, name, '"', '"');
+    out += "\"=\"";
+    escapeInto(out, text, '"', '"');
+    out += '"';
+    out += eol;
 }
 
 std::string secondsText(std::uint64_t fileTime) {
@@ -169,8 +194,9 @@ void RegFile::edit(Block& b, const Layout& layout, std::vector<Splice> splices, 
     }
     all.insert(all.end(), std::make_move_iterator(splices.begin()),
                std::make_move_iterator(splices.end()));
-    std::stable_sort(all.begin(), all.end(),
-                     [](const Splice& x, const Splice& y) { return x.begin < y.begin; });
+    const auto before = [](const Splice& x, const Splice& y) { return x.begin < y.begin; };
+    if (!std::is_sorted(all.begin(), all.end(), before))
+        std::stable_sort(all.begin(), all.end(), before);
     std::string out;
     out.reserve(text.size() + 256);
     std::size_t at = 0;
@@ -254,38 +280,54 @@ void RegFile::reconcile(const Path& key, std::uint64_t now) {
 
 void RegFile::setValue(const Path& key, std::u16string_view name, std::uint32_t type,
                        const std::vector<std::uint8_t>& data, std::uint64_t now) {
-    const NamedData one{Text(name), data};
-    setValues(key, {&one, 1}, type, now);
+    setBatch(
+        key, {{name, 0}},
+        [&](std::string& out, std::u16string_view as, std::size_t, std::string_view eol) {
+            out += valueLine(as, type, data, eol);
+        },
+        now);
 }
 
-void RegFile::setValues(const Path& key, std::span<const NamedData> values, std::uint32_t type,
-                        std::uint64_t now) {
-    if (values.empty())
+void RegFile::setStrings(const Path& key, std::span<const NamedText> values, std::uint64_t now) {
+    std::vector<Named> batch;
+    batch.reserve(values.size());
+    for (std::size_t i = 0; i < values.size(); ++i)
+        batch.push_back({values[i].name, i});
+    setBatch(
+        key, std::move(batch),
+        [&](std::string& out, std::u16string_view as, std::size_t i, std::string_view eol) {
+            stringLine(out, as, values[i].text, eol);
+        },
+        now);
+}
+
+void RegFile::setBatch(const Path& key, std::vector<Named> batch, const LineOf& line,
+                       std::uint64_t now) {
+    if (batch.empty())
         return;
     // The batch as one call after the other leaves it: a name's first spelling with its last data,
-    // in the registry's order.
-    std::vector<std::size_t> order(values.size());
-    for (std::size_t i = 0; i < order.size(); ++i)
-        order[i] = i;
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        return compareNames(values[a].first, values[b].first) < 0;
-    });
+    // in the registry's order. A file's values mostly come in that order already.
+    const auto less = [](const Named& a, const Named& b) {
+        return compareNames(a.name, b.name) < 0;
+    };
+    if (!std::is_sorted(batch.begin(), batch.end(), less))
+        std::stable_sort(batch.begin(), batch.end(), less);
     std::vector<Named> merged;
-    merged.reserve(values.size());
-    for (const std::size_t i : order) {
-        if (!merged.empty() && sameName(merged.back().name, values[i].first))
-            merged.back().data = &values[i].second;
+    merged.reserve(batch.size());
+    for (const Named& n : batch) {
+        if (!merged.empty() && sameName(merged.back().name, n.name))
+            merged.back().index = n.index;
         else
-            merged.push_back({values[i].first, &values[i].second});
+            merged.push_back(n);
     }
     const Survey s = survey(key);
     if (s.same.empty()) {
         std::string body;
         for (const Named& v : merged)
-            body += valueLine(v.name, type, *v.data, eol_);
+            line(body, v.name, v.index, eol_);
         insertBlock(key, std::move(body), s.insertAt, now);
     } else {
-        setIn(s.same, merged, type, now);
+        setIn(s.same, merged, line, now);
     }
     // The deepest key that existed has a new subkey.
     if (s.depth < key.size())
@@ -294,7 +336,7 @@ void RegFile::setValues(const Path& key, std::span<const NamedData> values, std:
 
 // One look at the key's blocks and one rewrite of each that changes, whatever the number of names.
 void RegFile::setIn(const std::vector<std::size_t>& same, std::span<const Named> sorted,
-                    std::uint32_t type, std::uint64_t now) {
+                    const LineOf& line, std::uint64_t now) {
     const std::vector<Layout> l = layouts(same);
     struct Entry {
         std::size_t block;
@@ -318,11 +360,12 @@ void RegFile::setIn(const std::vector<std::size_t>& same, std::span<const Named>
                                  ? &v
                                  : runningMax.back());
     std::vector<std::vector<Splice>> inserts(l.size()), replaces(l.size());
+    // The batch and the key's values both in the registry's order: one walk through each.
+    auto lo = entries.begin();
+    auto after = runningMax.begin();
     for (const Named& n : sorted) {
-        const auto lo = std::lower_bound(entries.begin(), entries.end(), n.name,
-                                         [](const Entry& e, std::u16string_view name) {
-                                             return compareNames(e.value->name, name) < 0;
-                                         });
+        while (lo != entries.end() && compareNames(lo->value->name, n.name) < 0)
+            ++lo;
         auto hi = lo;
         while (hi != entries.end() && sameName(hi->value->name, n.name))
             ++hi;
@@ -331,26 +374,30 @@ void RegFile::setIn(const std::vector<std::size_t>& same, std::span<const Named>
             for (auto it = lo; it != hi; ++it)
                 replaces[it->block].push_back({it->value->begin, it->value->end, {}});
             const Entry& last = *(hi - 1);
-            replaces[last.block].back().with =
-                valueLine(lo->value->name, type, *n.data, l[last.block].eol);
+            line(replaces[last.block].back().with, lo->value->name, n.index, l[last.block].eol);
+            lo = hi;
             continue;
         }
-        const auto after = std::upper_bound(runningMax.begin(), runningMax.end(), n.name,
-                                            [](std::u16string_view name, const Value* v) {
-                                                return compareNames(name, v->name) < 0;
-                                            });
+        while (after != runningMax.end() && compareNames(n.name, (*after)->name) >= 0)
+            ++after;
         const std::size_t at =
             after != runningMax.end()
                 ? front.values[static_cast<std::size_t>(after - runningMax.begin())].begin
             : front.values.empty() ? front.optionsEnd
                                    : front.values.back().end;
-        inserts.front().push_back({at, at, valueLine(n.name, type, *n.data, front.eol)});
+        inserts.front().push_back({at, at, {}});
+        line(inserts.front().back().with, n.name, n.index, front.eol);
     }
     for (std::size_t i = 0; i < l.size(); ++i) {
-        // Before a value replaced at the same place, the new one that sorts before it.
-        std::vector<Splice>& splices = inserts[i];
-        splices.insert(splices.end(), std::make_move_iterator(replaces[i].begin()),
-                       std::make_move_iterator(replaces[i].end()));
+        // Before a value replaced at the same place, the new one that sorts before it. Both come
+        // in the order of their places.
+        std::vector<Splice> splices;
+        splices.reserve(inserts[i].size() + replaces[i].size());
+        std::merge(std::make_move_iterator(inserts[i].begin()),
+                   std::make_move_iterator(inserts[i].end()),
+                   std::make_move_iterator(replaces[i].begin()),
+                   std::make_move_iterator(replaces[i].end()), std::back_inserter(splices),
+                   [](const Splice& x, const Splice& y) { return x.begin < y.begin; });
         if (!splices.empty())
             edit(blocks_[same[i]], l[i], std::move(splices), now);
     }

@@ -54,6 +54,9 @@ TEST_F(StoreConformance, OnlyNamedStringValuesAreSettings) {
                   name.empty() ? std::nullopt : std::optional(type));
         EXPECT_EQ(store->GetAllSettings(u"App", u"Sec"),
                   (setting ? Settings{{u"N", *setting}} : Settings{}));
+        EXPECT_EQ(store->GetNonStringValues(u"App", u"Sec"),
+                  (name.empty() || type == 1 || type == 2 ? std::vector<TypedValue>{}
+                                                          : std::vector<TypedValue>{{u"N", type}}));
         store->SaveSetting(u"App", u"Sec", u"N", u"now a string");
         EXPECT_EQ(store->GetAllSettings(u"App", u"Sec"), (Settings{{u"N", u"now a string"}}));
     }

@@ -106,15 +106,15 @@ TEST(RegFileBatch, LeavesTheFileAsOneValueAfterTheOther) {
         {u"a", u"6"}, {u"\u212A", u"7"}, {u"k", u"8"}, {u"y", u"9"}};
     for (const Names& key : {Names{u"Software", u"VB and VBA Program Settings", u"A", u"S"},
                              Names{u"Software", u"VB and VBA Program Settings", u"A", u"New"}}) {
-        std::vector<wine::RegFile::NamedData> batch;
+        std::vector<wine::RegFile::NamedText> batch;
         auto oneByOne = wine::RegFile::load(wine::FileBytes(text));
         for (const auto& [name, value] : values) {
-            batch.emplace_back(
-                name, std::vector<std::uint8_t>{static_cast<std::uint8_t>(value[0]), 0, 0, 0});
-            oneByOne.setValue(key, name, wine::kRegSz, batch.back().second, 7);
+            batch.push_back({name, value});
+            oneByOne.setValue(key, name, wine::kRegSz,
+                              {static_cast<std::uint8_t>(value[0]), 0, 0, 0}, 7);
         }
         auto together = wine::RegFile::load(wine::FileBytes(text));
-        together.setValues(key, batch, wine::kRegSz, 7);
+        together.setStrings(key, batch, 7);
         EXPECT_EQ(together.text(), oneByOne.text());
     }
 }
