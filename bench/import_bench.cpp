@@ -164,6 +164,19 @@ void BaselineReadAndAtomicRewrite(benchmark::State& state) {
     state.counters["fileMB"] = static_cast<double>(p.withValues.size()) / 1e6;
 }
 
+// The store's own rewrite of that file: one setting changed by a store opened for it, as
+// `keyloft-cli set` does (the file read and checked line by line, one block edited, written
+// atomically).
+void BaselineOneSettingWritten(benchmark::State& state) {
+    const Prefix& p = prefix(static_cast<int>(state.range(0)));
+    writeAll(p.file, p.withValues);
+    int n = 0;
+    for (auto _ : state) {
+        auto store = keyloft::openWinePrefixStore(p.dir);
+        store->SaveSetting(u"Import", u"Values", u"Key000000", (n++ % 2) ? u"a" : u"b");
+    }
+}
+
 void values(benchmark::internal::Benchmark* b) {
     b->ArgName("values")->Unit(benchmark::kMillisecond);
     for (const int n : {2000, 8000, 20000, 50000, 200000})
@@ -171,6 +184,7 @@ void values(benchmark::internal::Benchmark* b) {
 }
 
 BENCHMARK(BaselineReadAndAtomicRewrite)->Apply(values);
+BENCHMARK(BaselineOneSettingWritten)->Apply(values);
 BENCHMARK(ImportIntoANewSection)->Apply(values);
 BENCHMARK(ImportIntoAStoredSection)->Apply(values);
 BENCHMARK(ImportOverTheSameNames)->Apply(values);

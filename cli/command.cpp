@@ -113,7 +113,12 @@ std::optional<Text> nonStringValue(const SettingsStore& store, std::u16string_vi
     const auto type = store.GetValueType(application, section, key);
     if (!type || isStringType(*type))
         return std::nullopt;
-    return u"キー名称「" + Text(key) + u"」には文字列以外の値（" + registryTypeName(*type) +
+    return nonStringRefusal(*type, application, section, key, deleting);
+}
+
+Text nonStringRefusal(std::uint32_t type, std::u16string_view application,
+                      std::u16string_view section, std::u16string_view key, bool deleting) {
+    return u"キー名称「" + Text(key) + u"」には文字列以外の値（" + registryTypeName(type) +
            (deleting
                 ? u"）が登録されています。取り込みは文字列の設定だけを削除するため、削除"
                   u"しません（"

@@ -94,6 +94,9 @@ Text jsonString(std::u16string_view text);
 std::optional<Text> nonStringValue(const SettingsStore& store, std::u16string_view application,
                                    std::u16string_view section, std::u16string_view key,
                                    bool deleting = false);
+// That refusal for a value of the given type.
+Text nonStringRefusal(std::uint32_t type, std::u16string_view application,
+                      std::u16string_view section, std::u16string_view key, bool deleting);
 // The application as the registry spells it; throws NotThere when there is none.
 Text existingApplication(const SettingsStore& store, std::u16string_view application);
 Text existingSection(const SettingsStore& store, std::u16string_view application,
