@@ -287,10 +287,17 @@ public:
         applied = 0;
         if (changes.empty())
             return;
-        for (const Change& c : changes) {
-            errors::checkApplicationName(c.application);
-            if (c.kind != Change::Kind::DeleteApplication)
-                errors::checkSectionName(c.section);
+        for (std::size_t i = 0; i < changes.size(); ++i) {
+            const Change& c = changes[i];
+            // A file's changes come section by section: names checked once for each run.
+            const bool again = i > 0 && changes[i - 1].kind != Change::Kind::DeleteApplication &&
+                               c.application == changes[i - 1].application &&
+                               c.section == changes[i - 1].section;
+            if (!again) {
+                errors::checkApplicationName(c.application);
+                if (c.kind != Change::Kind::DeleteApplication)
+                    errors::checkSectionName(c.section);
+            }
             if (c.kind == Change::Kind::Save || c.kind == Change::Kind::DeleteKey)
                 errors::checkKeyName(c.key);
         }

@@ -219,7 +219,8 @@ void RegFile::insertBlock(const Path& key, std::string body, std::size_t at, std
             text += "\\\\";
         text += escapeKeyName(key[i]);
     }
-    text += "] " + secondsText(now) + eol_ + timeLine(now) + eol_ + body;
+    text += "] " + secondsText(now) + eol_ + timeLine(now) + eol_;
+    text += body;
     if (at < blocks_.size()) {
         text += eol_; // the blank line before the next block
     } else {
