@@ -164,8 +164,16 @@ std::vector<Text> programArguments([[maybe_unused]] int argc, [[maybe_unused]] c
         LocalFree(wide);
     }
 #else
-    for (int i = 1; i < argc; ++i)
-        arguments.push_back(utf8ToUtf16(argv[i]));
+    // A byte that is no UTF-8 would be dropped on the way to a name, a value or a path: another
+    // one than the user gave.
+    for (int i = 1; i < argc; ++i) {
+        std::size_t invalidAt = 0;
+        auto argument = strictUtf8ToUtf16(argv[i], invalidAt);
+        if (!argument)
+            throw UsageError{u"引数 " + utf8ToUtf16(digits(static_cast<std::uint64_t>(i))) +
+                             u" に UTF-8 として正しくないバイトがあります。"};
+        arguments.push_back(std::move(*argument));
+    }
 #endif
     return arguments;
 }

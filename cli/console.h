@@ -17,7 +17,8 @@ public:
     void writeFile(std::u16string_view name, std::string_view bytes) override;
 };
 
-// The program's arguments as UTF-16: on Windows the command line's own, elsewhere argv as UTF-8.
+// The program's arguments as UTF-16: on Windows the command line's own, elsewhere argv as UTF-8;
+// throws UsageError for an argument that is not.
 std::vector<Text> programArguments(int argc, char* argv[]);
 
 } // namespace keyloft::cli

@@ -130,6 +130,7 @@ check 2 "" "keyloft-cli: アプリケーション名に改行は使えません�
 詳しくは「keyloft-cli set --help」を参照してください。" set "$(printf 'a\nb')" Sec k v
 check 2 "" "keyloft-cli: セクション名に改行は使えません。
 詳しくは「keyloft-cli set --help」を参照してください。" set App "$(printf 's\rt')" k v
+check 2 "" "keyloft-cli: 引数 7 に UTF-8 として正しくないバイトがあります。" set App Sec k "$(printf 'v\377')"
 check 2 "" "keyloft-cli: 「$dir/link.reg」$own" export -o "$dir/link.reg"
 check 2 "" "keyloft-cli: 「$dir/p/../p/user.reg」$own" export -o "$dir/p/../p/user.reg"
 cmp -s "$dir/before" "$dir/p/user.reg" || { echo "user.reg changed by hostile input"; failed=1; }
