@@ -637,8 +637,10 @@ std::vector<RegFile::Layout> RegFile::layouts(const std::vector<std::size_t>& bl
     std::vector<Layout> out(blocks.size());
     Value scratch;
     for (std::size_t i = 0; i < blocks.size(); ++i)
-        walkBlock(textOf(blocks_[blocks[i]]), 1, out[i], scratch,
-                  [&](const Value& v) { out[i].values.push_back(v); });
+        // An edit places values by their names; it needs none of their data.
+        walkBlock(textOf(blocks_[blocks[i]]), 1, out[i], scratch, [&](const Value& v) {
+            out[i].values.push_back({v.name, v.type, v.quoted, {}, {}, v.begin, v.end});
+        });
     return out;
 }
 
