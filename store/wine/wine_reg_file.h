@@ -128,9 +128,10 @@ private:
     };
     struct Layout;
     struct Survey;
+    // Bytes [begin, end) of a block replaced by `with`, which the caller keeps.
     struct Splice {
         std::size_t begin, end;
-        std::string with;
+        std::string_view with;
     };
 
     std::string_view textOf(const Block& b) const;

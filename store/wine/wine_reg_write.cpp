@@ -185,15 +185,17 @@ void RegFile::edit(Block& b, const Layout& layout, std::vector<Splice> splices, 
     // value inserted at the same place.
     std::vector<Splice> all;
     all.reserve(splices.size() + 2);
-    all.push_back({layout.pathEnd, layout.headerEnd, " " + secondsText(now)});
+    const std::string seconds = " " + secondsText(now);
+    all.push_back({layout.pathEnd, layout.headerEnd, seconds});
+    std::string time = timeLine(now);
     if (layout.timeBegin != std::string::npos) {
-        all.push_back({layout.timeBegin, layout.timeEnd, timeLine(now)});
+        all.push_back({layout.timeBegin, layout.timeEnd, time});
     } else {
         const std::size_t at = lineAt(text, 0).end;
-        all.push_back({at, at, timeLine(now) + std::string(layout.eol)});
+        time += layout.eol;
+        all.push_back({at, at, time});
     }
-    all.insert(all.end(), std::make_move_iterator(splices.begin()),
-               std::make_move_iterator(splices.end()));
+    all.insert(all.end(), splices.begin(), splices.end());
     const auto before = [](const Splice& x, const Splice& y) { return x.begin < y.begin; };
     if (!std::is_sorted(all.begin(), all.end(), before))
         std::stable_sort(all.begin(), all.end(), before);
@@ -360,7 +362,12 @@ void RegFile::setIn(const std::vector<std::size_t>& same, std::span<const Named>
         runningMax.push_back(runningMax.empty() || compareNames(v.name, runningMax.back()->name) > 0
                                  ? &v
                                  : runningMax.back());
-    std::vector<std::vector<Splice>> inserts(l.size()), replaces(l.size());
+    // Every new line in one buffer, which the splices view once it is whole.
+    std::string lines;
+    struct Pending {
+        std::size_t begin, end, from = 0, to = 0;
+    };
+    std::vector<std::vector<Pending>> inserts(l.size()), replaces(l.size());
     // The batch and the key's values both in the registry's order: one walk through each.
     auto lo = entries.begin();
     auto after = runningMax.begin();
@@ -373,9 +380,12 @@ void RegFile::setIn(const std::vector<std::size_t>& same, std::span<const Named>
         if (lo != hi) {
             // The key keeps the name's first spelling; earlier duplicates go, the last is replaced.
             for (auto it = lo; it != hi; ++it)
-                replaces[it->block].push_back({it->value->begin, it->value->end, {}});
+                replaces[it->block].push_back({it->value->begin, it->value->end});
             const Entry& last = *(hi - 1);
-            line(replaces[last.block].back().with, lo->value->name, n.index, l[last.block].eol);
+            Pending& p = replaces[last.block].back();
+            p.from = lines.size();
+            line(lines, lo->value->name, n.index, l[last.block].eol);
+            p.to = lines.size();
             lo = hi;
             continue;
         }
@@ -386,19 +396,24 @@ void RegFile::setIn(const std::vector<std::size_t>& same, std::span<const Named>
                 ? front.values[static_cast<std::size_t>(after - runningMax.begin())].begin
             : front.values.empty() ? front.optionsEnd
                                    : front.values.back().end;
-        inserts.front().push_back({at, at, {}});
-        line(inserts.front().back().with, n.name, n.index, front.eol);
+        const std::size_t from = lines.size();
+        line(lines, n.name, n.index, front.eol);
+        inserts.front().push_back({at, at, from, lines.size()});
     }
+    const auto splice = [&](const Pending& p) {
+        return Splice{p.begin, p.end, std::string_view(lines).substr(p.from, p.to - p.from)};
+    };
     for (std::size_t i = 0; i < l.size(); ++i) {
         // Before a value replaced at the same place, the new one that sorts before it. Both come
         // in the order of their places.
         std::vector<Splice> splices;
         splices.reserve(inserts[i].size() + replaces[i].size());
-        std::merge(std::make_move_iterator(inserts[i].begin()),
-                   std::make_move_iterator(inserts[i].end()),
-                   std::make_move_iterator(replaces[i].begin()),
-                   std::make_move_iterator(replaces[i].end()), std::back_inserter(splices),
-                   [](const Splice& x, const Splice& y) { return x.begin < y.begin; });
+        auto in = inserts[i].begin(), re = replaces[i].begin();
+        while (in != inserts[i].end() || re != replaces[i].end())
+            splices.push_back(
+                splice(re == replaces[i].end() || (in != inserts[i].end() && in->begin <= re->begin)
+                           ? *in++
+                           : *re++));
         if (!splices.empty())
             edit(blocks_[same[i]], l[i], std::move(splices), now);
     }
