@@ -88,6 +88,12 @@ bool readableKey(std::u16string_view key) {
     }
 }
 
+// The section's key, opened to read its values; false where there is none.
+bool openSection(std::u16string_view application, std::u16string_view section, Key& key) {
+    return readableSection(application, section) &&
+           openKey(sectionKeyPath(application, section), KEY_QUERY_VALUE, key) == ERROR_SUCCESS;
+}
+
 bool isString(DWORD type) {
     return type == REG_SZ || type == REG_EXPAND_SZ;
 }
@@ -147,8 +153,7 @@ public:
                                         std::u16string_view section) const override {
         std::vector<Setting> settings;
         Key key;
-        if (!readableSection(application, section) ||
-            openKey(sectionKeyPath(application, section), KEY_QUERY_VALUE, key) != ERROR_SUCCESS)
+        if (!openSection(application, section, key))
             return settings;
         DWORD longestData = 0;
         RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
@@ -180,8 +185,7 @@ public:
     Text GetSetting(std::u16string_view application, std::u16string_view section,
                     std::u16string_view keyName) const override {
         Key key;
-        if (!readableSection(application, section) || !readableKey(keyName) ||
-            openKey(sectionKeyPath(application, section), KEY_QUERY_VALUE, key) != ERROR_SUCCESS)
+        if (!readableKey(keyName) || !openSection(application, section, key))
             return {};
         const std::wstring valueName = wide(keyName);
         std::vector<char16_t> data(256);
@@ -205,8 +209,7 @@ public:
                                               std::u16string_view keyName) const override {
         Key key;
         DWORD type = REG_NONE;
-        if (!readableSection(application, section) || !readableKey(keyName) ||
-            openKey(sectionKeyPath(application, section), KEY_QUERY_VALUE, key) != ERROR_SUCCESS ||
+        if (!readableKey(keyName) || !openSection(application, section, key) ||
             RegQueryValueExW(key.get(), wide(keyName).c_str(), nullptr, &type, nullptr, nullptr) !=
                 ERROR_SUCCESS)
             return std::nullopt;
@@ -217,8 +220,7 @@ public:
                                                std::u16string_view section) const override {
         std::vector<TypedValue> values;
         Key key;
-        if (!readableSection(application, section) ||
-            openKey(sectionKeyPath(application, section), KEY_QUERY_VALUE, key) != ERROR_SUCCESS)
+        if (!openSection(application, section, key))
             return values;
         std::vector<wchar_t> name(errors::kMaxValueNameLength + 1);
         for (DWORD index = 0;; ++index) {
