@@ -54,13 +54,19 @@ Text Command::help() const {
     return text;
 }
 
+void appendRecordName(Text& out, std::u16string_view application, std::u16string_view section,
+                      std::u16string_view key) {
+    out += application;
+    if (!section.empty())
+        (out += u'\\') += section;
+    if (!key.empty())
+        (out += u'\\') += key;
+}
+
 Text recordName(std::u16string_view application, std::u16string_view section,
                 std::u16string_view key) {
-    Text name(application);
-    if (!section.empty())
-        (name += u'\\') += section;
-    if (!key.empty())
-        (name += u'\\') += key;
+    Text name;
+    appendRecordName(name, application, section, key);
     return name;
 }
 

@@ -87,6 +87,8 @@ std::vector<std::unique_ptr<Command>> allCommands();
 // Helpers the commands share.
 Text recordName(std::u16string_view application, std::u16string_view section = {},
                 std::u16string_view key = {});
+void appendRecordName(Text& out, std::u16string_view application, std::u16string_view section,
+                      std::u16string_view key); // the same, at the end of `out`
 Text jsonString(std::u16string_view text);
 // The refusal to replace a value of another kind than a string under that name (or with
 // `deleting`, to delete it): the list does not show it, and a write would lose it. None when the

@@ -372,10 +372,8 @@ public:
 private:
     static void line(Text& out, const Plan::Step& step, std::u16string_view separator,
                      std::u16string_view end) {
-        ((out += step.what) += separator) += step.application;
-        for (const std::u16string_view name : {step.section, step.key})
-            if (!name.empty())
-                (out += u'\\') += name;
+        (out += step.what) += separator;
+        appendRecordName(out, step.application, step.section, step.key);
         out += end;
     }
 
