@@ -116,37 +116,28 @@ const Prefix& prefix(int values) {
     return *p;
 }
 
-void ImportIntoANewSection(benchmark::State& state) {
+// The import of one of the prefix's .reg files, each time into user.reg as `before` has it.
+void timeImport(benchmark::State& state, std::string Prefix::*before, std::string Prefix::*reg) {
     const Prefix& p = prefix(static_cast<int>(state.range(0)));
     for (auto _ : state) {
         state.PauseTiming();
-        writeAll(p.file, p.empty);
+        writeAll(p.file, p.*before);
         state.ResumeTiming();
-        if (p.import(p.regFile) != 0)
+        if (p.import(p.*reg) != 0)
             state.SkipWithError("import failed");
     }
+}
+
+void ImportIntoANewSection(benchmark::State& state) {
+    timeImport(state, &Prefix::empty, &Prefix::regFile);
 }
 
 void ImportIntoAStoredSection(benchmark::State& state) {
-    const Prefix& p = prefix(static_cast<int>(state.range(0)));
-    for (auto _ : state) {
-        state.PauseTiming();
-        writeAll(p.file, p.withOne);
-        state.ResumeTiming();
-        if (p.import(p.regFile) != 0)
-            state.SkipWithError("import failed");
-    }
+    timeImport(state, &Prefix::withOne, &Prefix::regFile);
 }
 
 void ImportOverTheSameNames(benchmark::State& state) {
-    const Prefix& p = prefix(static_cast<int>(state.range(0)));
-    for (auto _ : state) {
-        state.PauseTiming();
-        writeAll(p.file, p.withValues);
-        state.ResumeTiming();
-        if (p.import(p.changedRegFile) != 0)
-            state.SkipWithError("import failed");
-    }
+    timeImport(state, &Prefix::withValues, &Prefix::changedRegFile);
 }
 
 // The user.reg that the import leaves, read and written again.
